@@ -17,7 +17,7 @@ struct DeviceContext;
 using HDC = DeviceContext*;
 struct Menu;
 using HMENU = Menu*;
-enum class HCURSOR : std::uintptr_t { None = 0, Arrow = 0x7F00 };
+enum class HCURSOR : std::uintptr_t { Null = 0, Arrow = 0x7F00 };
 
 struct Rect {
     int left = 0, top = 0, right = 0, bottom = 0;

@@ -17,7 +17,7 @@ struct WNDCLASS {
     UINT style = 0;
     WNDPROC lpfnWndProc = nullptr;
     int iconResource = 0;
-    HCURSOR hCursor = HCURSOR::None;
+    HCURSOR hCursor = HCURSOR::Null;
     COLORREF background = 0;  // the class brush, a solid colour
     std::string lpszClassName;
 };

@@ -1,0 +1,51 @@
+// The offscreen display that tests drive: monitors, the clock, input and the
+// pictures on screen are all the test's to set and read.
+#pragma once
+
+#include <cairo.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/window.h"
+
+namespace headless {
+
+struct Config {
+    std::vector<Rect> monitors{Rect{0, 0, 1920, 1080}};
+    int dpiY = 96;
+};
+
+// Takes effect for the display opened by the next InitPlatform.
+void Configure(const Config& config);
+
+// The virtual clock moves only through these, or when the message loop has
+// nothing to do and jumps to the next timer or scripted action.
+std::uint64_t Now();
+void Advance(std::uint64_t ms);
+
+// Runs `action` on the GUI thread once the clock reaches `atMs`.
+void At(std::uint64_t atMs, std::function<void()> action);
+// Runs when the loop would otherwise wait forever; a test without one fails
+// loudly instead of hanging.
+void OnIdle(std::function<void()> action);
+
+// Input as the display would deliver it to a window (client coordinates).
+void Key(HWND hwnd, WPARAM vk, bool alt = false);
+void MouseMove(HWND hwnd, int x, int y);
+void Button(HWND hwnd, UINT message, int x, int y);
+void SetCursorPos(Point screen);
+bool CursorVisible();
+
+// A window of "another program", for previews and dialog owners.
+unsigned long AddForeignWindow(int width, int height);
+void RemoveForeignWindow(unsigned long id);
+
+cairo_surface_t* Surface(HWND hwnd);
+bool WritePng(HWND hwnd, const std::string& path);
+// What the screen shows: the back buffer as presented by the last EndPaint.
+std::uint32_t PixelAt(HWND hwnd, int x, int y);
+int PresentCount(HWND hwnd);
+
+}  // namespace headless

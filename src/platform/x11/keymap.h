@@ -1,0 +1,6 @@
+// X keysyms to virtual-key codes, by meaning.
+#pragma once
+
+#include "platform/types.h"
+
+WPARAM VirtualKeyFromKeysym(unsigned long keysym);
