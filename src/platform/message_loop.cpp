@@ -190,7 +190,10 @@ bool GetMessage(MSG* msg, HWND filter, UINT first, UINT last) {
 
 bool TranslateMessage(const MSG*) { return false; }
 
+std::function<void(const MSG&)> gDispatchObserver;
+
 LRESULT DispatchMessage(const MSG* msg) {
+    if (gDispatchObserver) gDispatchObserver(*msg);
     return msg->hwnd ? SendMessage(msg->hwnd, msg->message, msg->wParam, msg->lParam) : 0;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cairo.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ void QueueInput(const MSG& msg);
 // Called when the display destroyed a window behind the program's back
 // (a preview whose parent went away).
 void WindowGoneNatively(HWND hwnd);
+
+// Sees every message DispatchMessage hands out; the offscreen display lets tests watch with it.
+extern std::function<void(const MSG&)> gDispatchObserver;
 
 // Message-loop state that the window model resets when a window goes.
 void ForgetWindowMessages(HWND hwnd);

@@ -42,6 +42,9 @@ bool CursorVisible();
 unsigned long AddForeignWindow(int width, int height);
 void RemoveForeignWindow(unsigned long id);
 
+// Called with every message the loop dispatches, until the display closes.
+void ObserveDispatch(std::function<void(const MSG&)> observer);
+
 cairo_surface_t* Surface(HWND hwnd);
 bool WritePng(HWND hwnd, const std::string& path);
 // What the screen shows: the back buffer as presented by the last EndPaint.

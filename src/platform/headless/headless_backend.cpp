@@ -166,6 +166,8 @@ unsigned long AddForeignWindow(int width, int height) {
 
 void RemoveForeignWindow(unsigned long id) { S().foreign.erase(id); }
 
+void ObserveDispatch(std::function<void(const MSG&)> observer) { gDispatchObserver = std::move(observer); }
+
 cairo_surface_t* Surface(HWND hwnd) { return hwnd ? hwnd->surface : nullptr; }
 
 bool WritePng(HWND hwnd, const std::string& path) {
@@ -192,5 +194,6 @@ Backend* CreateHeadlessBackend() {
     s.presents.clear();
     s.cursorVisible = true;
     s.focused = 0;
+    gDispatchObserver = nullptr;
     return new headless::HeadlessBackend;
 }

@@ -1,0 +1,11 @@
+// The incremental walk through the picture folder.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+
+struct DirectorySearch;
+extern DirectorySearch* gFindFileHandle;  // the open search of the current folder; null when none
+extern long SearchPosition;               // entries taken from it so far
+extern std::unique_ptr<std::deque<std::string>> FolderQueue;  // folders still to visit

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The real binary as a screen saver: covering the screen, closing, refusing
+# bad command lines, preview, single instance, idle cost.
+KALEIDRA=$1 HOST_WINDOW=$2
+source "$(dirname "$0")/lib.sh"
+
+root_geometry=$(xwininfo -root | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
+
+# Full screen within a second, then each closing input ends it with 0 in half a second.
+for input in "key Escape" "key Return" "click 2"; do
+  t0=$(now_ms)
+  start_saver /s
+  if ! id=$(wait_saver_window 1000); then
+    fail "/s showed no window within a second ($input)"
+    stop_saver
+    continue
+  fi
+  shown=$(($(now_ms) - t0))
+  geometry=$(xwininfo -id "$id" | awk '/Absolute upper-left X:/ {x=$4} /Absolute upper-left Y:/ {y=$4} /Width:/ {w=$2} /Height:/ {h=$2} END {print x "," y " " w "x" h}')
+  [ "$geometry" = "0,0 $root_geometry" ] || fail "window geometry $geometry, screen $root_geometry"
+  sleep 0.3
+  [ "$(root_pixel 960 540)" = "0,0,0" ] || fail "the screen is not black under the saver"
+  xdotool mousemove 200 200 2>/dev/null
+  sleep 0.1
+  xdotool mousemove 900 700 click 1 click 3 2>/dev/null
+  sleep 0.4
+  still_running || fail "mouse movement or a side click ended the saver"
+  t1=$(now_ms)
+  xdotool $input
+  if wait_exit 500; then
+    [ "$exit_code" -eq 0 ] || fail "$input: exit code $exit_code"
+    pass "/s shown after ${shown} ms, ended by $input after $(($(now_ms) - t1)) ms"
+  else
+    fail "$input did not end the saver within 0.5 s"
+    stop_saver
+  fi
+done
+
+# SIGTERM closes it in order.
+start_saver /s
+wait_saver_window 1000 >/dev/null || fail "no window for the SIGTERM case"
+kill -TERM "$saver_pid"
+if wait_exit 1000 && [ "$exit_code" -eq 0 ]; then
+  grep -qi "Lines Of Metadata" "$XDG_CONFIG_HOME/kaleidra/registry.ini" && pass "SIGTERM: exit 0, state stored" ||
+    fail "SIGTERM: the window was not destroyed in order"
+else
+  fail "SIGTERM did not end the saver with 0"
+fi
+
+# Refused command lines exit with 255 at once and open no window.
+for args in "/x" "/p 0" "/p 999999" "/a 1234"; do
+  t0=$(now_ms)
+  "$KALEIDRA" $args
+  code=$?
+  elapsed=$(($(now_ms) - t0))
+  [ "$code" -eq 255 ] && [ "$elapsed" -lt 1000 ] && pass "$args: 255 after ${elapsed} ms" || fail "$args: exit $code after ${elapsed} ms"
+done
+xdotool search --class WindowsScreenSaverClass >/dev/null 2>&1 && fail "a refused command line left a window"
+
+# Without a display: one line on stderr naming it, exit 1.
+message=$(DISPLAY=:9999 "$KALEIDRA" /s 2>&1)
+code=$?
+[ "$code" -eq 1 ] && [[ "$message" == *":9999"* ]] && [ "$(echo "$message" | wc -l)" -eq 1 ] &&
+  pass "no display: $message" || fail "no display: exit $code, message '$message'"
+
+# Preview: drawn inside the given window, keys ignored.
+coproc HOSTWIN { exec "$HOST_WINDOW" 400 300; }
+read -r host_id <&"${HOSTWIN[0]}"
+start_saver /p "$host_id"
+sleep 0.5
+children=$(xwininfo -children -id "$host_id" | grep -c '"Preview"')
+[ "$children" -eq 1 ] || fail "preview: no child window named Preview in the host window"
+child_size=$(xwininfo -children -id "$host_id" | awk '/"Preview"/ {print $(NF-1)}')
+[[ "$child_size" == 400x300* ]] || fail "preview child size $child_size"
+xdotool key --window "$host_id" Escape 2>/dev/null
+sleep 0.3
+still_running && pass "preview of $host_id drawn inside it, keys ignored" || fail "a key ended the preview"
+kill "$HOSTWIN_PID"
+wait_exit 2000 && pass "preview ended with its host window (exit $exit_code)" || { fail "preview outlived its host window"; stop_saver; }
+
+# A second full-screen start raises the first and exits 0.
+start_saver /s
+first=$saver_pid
+first_id=$(wait_saver_window 1000)
+"$KALEIDRA" /s
+code=$?
+[ "$code" -eq 0 ] && kill -0 "$first" 2>/dev/null && [ "$(xdotool search --class WindowsScreenSaverClass | wc -l)" -eq 1 ] &&
+  pass "second /s: exit 0, the first stays" || fail "second /s: exit $code"
+
+# Idle cost: during the five seconds before the first tick the saver only waits.
+sleep 0.5
+read -r -a before < "/proc/$first/stat"
+sleep 3
+read -r -a after < "/proc/$first/stat"
+used=$(( (after[13] + after[14]) - (before[13] + before[14]) ))
+hz=$(getconf CLK_TCK)
+echo "idle CPU over 3 s: $used ticks of 1/$hz s"
+[ "$used" -le 3 ] && pass "idle saver uses no CPU to speak of" || fail "idle saver used $used ticks in 3 s"
+[ -n "$first_id" ] || true
+stop_saver
+
+finish
