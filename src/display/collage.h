@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "imaging/picture_holder.h"
+#include "metadata/picture_metadata.h"
+#include "video/video_graph.h"
 #include "platform/window.h"
 
 struct Quadrant {
@@ -17,10 +19,12 @@ struct Quadrant {
     bool enlarged = false;
     std::string path;
     PictureHolder picture;
+    VideoGraph video;
     bool editable = false;
     int left = 0, top = 0, right = 0, bottom = 0;  // right and bottom exclusive
     bool menuOpen = false;
     int index = 0;
+    PictureMetadata info;
 };
 
 // Every quadrant in creation order; empty until built.
