@@ -1,37 +1,153 @@
-// A first walk: the files of the "Path" folder in name order, round and round.
 #include "catalogue/folder_scan.h"
 
-#include <algorithm>
-#include <filesystem>
-#include <vector>
+#include <array>
+#include <string_view>
 
+#include "catalogue/scan_state.h"
+#include "diag/debug_log.h"
 #include "display/collage.h"
 #include "display/saver_state.h"
 #include "metadata/extract_preview.h"
+#include "platform/paths.h"
+#include "platform/store.h"
+#include "platform/text.h"
 #include "settings/preferences.h"
 
 DirectorySearch* gFindFileHandle = nullptr;
 long SearchPosition = 0;
+std::string CurrentFolder;
 std::unique_ptr<std::deque<std::string>> FolderQueue;
 
+namespace {
+
+constexpr std::size_t kMaxPathUnits = 259;  // a path buffer of 260 units with its terminator
+constexpr std::size_t kPathBufferBytes = 520;
+
+WIN32_FIND_DATA searchBuffer;  // the entry most recently delivered and not yet examined
+
+constexpr std::array<std::string_view, 16> kVideoSuffixes = {
+    ".avi", ".AVI", ".mpg", ".MPG", ".asf", ".ASF", ".WMA", ".wma",
+    ".wmv", ".WMV", ".MPEG", ".mpeg", ".MPE", ".mpe", ".3gp", ".3GP"};
+constexpr std::array<std::string_view, 8> kEditableSuffixes = {"JPG",  "JPEG",  ".jpg", ".jpeg",
+                                                               ".tif", ".tiff", ".TIF", ".TIFF"};
+
+template <std::size_t N>
+bool EndsWithAny(std::string_view path, const std::array<std::string_view, N>& suffixes) {
+    for (std::string_view s : suffixes)
+        if (path.ends_with(s)) return true;
+    return false;
+}
+
+void Log(std::string_view text) { LogEntry(0, text); }
+
+// The pattern "folder/*" in a buffer of 260 units; false when it does not fit.
+bool BuildPattern(const std::string& folder, std::string* pattern) {
+    *pattern = folder + "/*";
+    return Utf16Length(*pattern) <= kMaxPathUnits;
+}
+
+void OpenNextQueuedFolder(bool* moreFiles) {
+    if (FolderQueue->empty()) return;
+    CurrentFolder = FolderQueue->front();
+    // A queued path is at most 259 units, so its pattern is cut, never refused.
+    std::string pattern = CutToUtf16Units(CurrentFolder + "/*", kMaxPathUnits);
+    searchBuffer.cFileName.clear();
+    Log(pattern);
+    Log("Calling FindFirstFile\n");
+    gFindFileHandle = FindFirstFile(pattern, &searchBuffer);
+    Log("returned from FindFirstFile\n");
+    FolderQueue->pop_front();
+    SearchPosition = 1;
+    *moreFiles = true;
+}
+
+// Examines the entry in the search buffer; true when it put a picture into the quadrant.
+bool Examine(HWND hwnd, Quadrant* q, int targetWidth, int targetHeight) {
+    const std::string& name = searchBuffer.cFileName;
+    if (Utf16Length(name) <= 3 || searchBuffer.hidden) return false;
+    if (searchBuffer.directory) {
+        LogText(CurrentFolder);
+        LogText(" has child dir ");
+        LogText(name);
+        LogText("\n");
+        if (includeSubdirectories) FolderQueue->push_back(q->path);
+        return false;
+    }
+    if (IsVideoName(q->path)) {
+        if (playVideo && !gSmallWindow && IsDynamicMedia(hwnd, q)) videoStartedThisTick = true;
+        return false;
+    }
+    ClearQuadrant(q);
+    ExtractPreview(q->path, targetWidth, targetHeight, q->picture, q->info);
+    if (!q->picture.HasPicture()) return false;
+    q->editable = EndsWithAny(q->path, kEditableSuffixes);
+    return true;
+}
+
+}  // namespace
+
+bool IsVideoName(const std::string& path) { return EndsWithAny(path, kVideoSuffixes); }
+
+bool IsDynamicMedia(HWND hwnd, Quadrant* q) {
+    Log("BEGIN IsDynamicMedia ");
+    bool opened = false;
+    if (!q->video.IsMediaOpen())
+        opened = q->video.OpenAsDynamicMedia(hwnd, q->path, q->top, q->left, q->bottom - metadataBandHeight, q->right,
+                                             muteVideo);
+    Log("END IsDynamicMedia");
+    return opened;
+}
+
+void StartScan() {
+    Log("WM_TIMER gFindFileHandle == NULL");
+    long position = 0;
+    if (!ReadScanResumeState(&CurrentFolder, &position)) {
+        position = 0;
+        if (SHGetValue(settingsKeyPath, "Path", &CurrentFolder, kPathBufferBytes) != ERROR_SUCCESS) {
+            std::string documents;
+            if (SHGetSpecialFolderPath(CSIDL_PERSONAL, &documents, true))
+                CurrentFolder = CutToUtf16Units(documents, kMaxPathUnits);
+            else
+                LogEntry(1, "SHGetSpecialFolderPath");
+            SHSetValue(settingsKeyPath, "Path", CurrentFolder);
+        }
+    }
+    std::string pattern;
+    if (!BuildPattern(CurrentFolder, &pattern)) return;
+    searchBuffer.cFileName.clear();
+    gFindFileHandle = FindFirstFile(pattern, &searchBuffer);
+    SearchPosition = 1;
+    while (SearchPosition < position && FindNextFile(gFindFileHandle, &searchBuffer)) ++SearchPosition;
+}
+
 void ScreenSaverTimer(HWND hwnd, Quadrant* q) {
-    std::string folder;
-    ReadStringFromPreferences(PreferenceId::Path, &folder, 520);
-    std::vector<std::string> files;
-    std::error_code error;
-    for (auto& entry : std::filesystem::directory_iterator(folder, error))
-        if (entry.is_regular_file(error) && entry.path().filename().string().size() > 3) files.push_back(entry.path());
-    if (files.empty()) return;
-    std::sort(files.begin(), files.end());
-    for (std::size_t tries = 0; tries < files.size(); ++tries) {
-        const std::string& path = files[static_cast<std::size_t>(SearchPosition++) % files.size()];
-        q->picture.ReleasePicture();
-        ExtractPreview(path, q->right - q->left, q->bottom - q->top - metadataBandHeight, q->picture, q->info);
-        if (q->picture.HasPicture()) {
-            q->path = path;
-            Rect r{q->left, q->top, q->right, q->bottom};
-            InvalidateRect(hwnd, &r, false);
+    Log("Begin ScreenSaverTimer");
+    if (q->video.IsMediaOpen()) return;
+    if (!gFindFileHandle) StartScan();
+    if (!gFindFileHandle) return;
+    if (!FolderQueue) FolderQueue = std::make_unique<std::deque<std::string>>();
+    int targetWidth = q->right - q->left;
+    int targetHeight = q->bottom - metadataBandHeight - q->top;
+    for (;;) {
+        q->path = CutToUtf16Units(CurrentFolder + "/" + searchBuffer.cFileName, kMaxPathUnits);
+        if (Utf16Length(searchBuffer.cFileName) > 3) Log(q->path);
+        bool found = Examine(hwnd, q, targetWidth, targetHeight);
+
+        searchBuffer.cFileName.clear();
+        bool moreFiles = FindNextFile(gFindFileHandle, &searchBuffer);
+        ++SearchPosition;
+        if (!moreFiles) {
+            Log("WM_TIMER moreFiles == false");
+            FindClose(gFindFileHandle);
+            gFindFileHandle = nullptr;
+            OpenNextQueuedFolder(&moreFiles);
+            Log("Done with WM_TIMER moreFiles == false");
+        }
+        Rect rect{q->left, q->top, q->right, q->bottom};
+        if (found || q->video.IsMediaOpen()) {
+            InvalidateRect(hwnd, &rect, false);
             return;
         }
+        if (!moreFiles) return;
     }
 }

@@ -1,0 +1,126 @@
+// The walk over real folder trees made by the tests.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <set>
+
+#include "walk_fixture.h"
+
+namespace {
+
+std::set<std::string> AsSet(const std::vector<std::string>& v) { return {v.begin(), v.end()}; }
+
+TEST_F(WalkTest, ShortNamesHiddenEntriesAndBreadthFirstOrder) {
+    Picture(top / "a.jpg");        // five characters: shown
+    Picture(top / "b.j");          // three: never examined
+    Picture(top / ".secret.png");  // hidden
+    Picture(top / "abc/deep.png");          // a three-letter folder is never entered
+    Picture(top / ".hidden/inside.png");    // nor is a hidden one
+    Picture(top / "2019/first.png");
+    Picture(top / "2019/2020/second.png");  // found in 2019, queued behind "Late"
+    Picture(top / "Late/third.png");
+    std::string trace = TraceOf([&] {
+        std::vector<std::string> shown = Pass();
+        ASSERT_EQ(shown.size(), 4u);
+        EXPECT_EQ(shown[0], "a.jpg");
+        EXPECT_EQ(AsSet({shown[1], shown[2]}), (std::set<std::string>{"2019/first.png", "Late/third.png"}));
+        EXPECT_EQ(shown[3], "2019/2020/second.png") << "a folder's subfolders come after every folder queued before";
+    });
+    EXPECT_NE(trace.find(" has child dir 2019\n"), std::string::npos);
+    EXPECT_EQ(trace.find("has child dir .hidden"), std::string::npos) << "hidden folders are not even logged";
+    EXPECT_EQ(trace.find("b.j\n"), std::string::npos) << "short names are not examined";
+    EXPECT_EQ(trace.find("has child dir abc"), std::string::npos);
+}
+
+TEST_F(WalkTest, WithoutSubdirectoriesFoldersAreLoggedNotEnteredAndTheWalkStartsOver) {
+    includeSubdirectories = false;
+    Picture(top / "only.png");
+    Picture(top / "Sub1/never.png");
+    std::string trace = TraceOf([&] {
+        EXPECT_EQ(Pass(), (std::vector<std::string>{"only.png"}));
+        EXPECT_EQ(Step(), "only.png") << "the next step starts over at the top folder";
+    });
+    EXPECT_NE(trace.find(" has child dir Sub1\n"), std::string::npos);
+}
+
+TEST_F(WalkTest, VideoSuffixesAreCaseSensitiveAndVideosFollowTheSettings) {
+    Picture(top / "clip.Avi");  // not a video suffix: a picture candidate, and here a picture
+    Picture(top / "clip.avi");  // a video: never handed to the picture loader
+    Picture(top / "clip.3GP");
+    EXPECT_TRUE(IsVideoName("/x/a.MPEG"));
+    EXPECT_FALSE(IsVideoName("/x/a.Mpeg"));
+    for (bool play : {false, true}) {
+        for (bool small : {false, true}) {
+            playVideo = play;
+            gSmallWindow = small;
+            ResetWalk();
+            EXPECT_EQ(Pass(), (std::vector<std::string>{"clip.Avi"})) << play << small;
+            EXPECT_FALSE(videoStartedThisTick);
+        }
+    }
+}
+
+TEST_F(WalkTest, EditableOnlyForTheJpegAndTiffSpellings) {
+    Picture(top / "one.jpg");
+    Picture(top / "two.Jpg");
+    Picture(top / "three.TIFF");
+    Picture(top / "fourJPG");
+    std::map<std::string, bool> editable;
+    for (int i = 0; i < 4; ++i) {
+        std::string shown = Step();
+        editable[shown] = q.editable;
+    }
+    EXPECT_EQ(editable, (std::map<std::string, bool>{
+                            {"one.jpg", true}, {"two.Jpg", false}, {"three.TIFF", true}, {"fourJPG", true}}));
+}
+
+TEST_F(WalkTest, LastEntryStepReturnsNothingAndTheNextStartsOver) {
+    Picture(top / "solo.png");
+    Text(top / "notes.txt");
+    EXPECT_EQ(Step(), "solo.png");
+    // Whatever the directory order, one more step ends the tree without a picture
+    // or finds it again only after starting over.
+    std::string second = Step();
+    if (!second.empty()) {
+        EXPECT_EQ(second, "solo.png");
+    } else {
+        EXPECT_EQ(gFindFileHandle, nullptr);
+        EXPECT_EQ(Step(), "solo.png");
+    }
+}
+
+TEST_F(WalkTest, MissingPathFallsBackToTheDocumentsFolderAndStoresIt) {
+    ASSERT_EQ(SHDeleteValue(settingsKeyPath, "Path"), ERROR_SUCCESS);
+    Step();
+    std::string stored;
+    ASSERT_EQ(SHGetValue(settingsKeyPath, "Path", &stored, 520), ERROR_SUCCESS);
+    EXPECT_TRUE(fs::is_directory(stored)) << stored;
+    EXPECT_EQ(stored, CurrentFolder);
+}
+
+TEST_F(WalkTest, SymbolicLinkLoopAndAPipeNamedLikeAPictureDoNotBlock) {
+    Picture(top / "Album/real.png");
+    ASSERT_EQ(symlink("..", (top / "Album/back").c_str()), 0);
+    ASSERT_EQ(symlink(top.c_str(), (top / "Album/loop").c_str()), 0);
+    ASSERT_EQ(mkfifo((top / "x.jpg").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("/nonexistent/target", (top / "dangling.png").c_str()), 0);
+    auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(Pass(), (std::vector<std::string>{"Album/real.png"}));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+}
+
+TEST_F(WalkTest, UnopenableQueuedFolderIsPassedOver) {
+    Picture(top / "Gone/a1.png");
+    Picture(top / "Kept/b1.png");
+    includeSubdirectories = true;
+    // Queue both, then take one away before the walk reaches it.
+    Picture(top / "first.png");
+    ASSERT_EQ(Step(), "first.png");
+    fs::remove_all(top / "Gone");
+    EXPECT_EQ(Step(), "Kept/b1.png");
+}
+
+}  // namespace

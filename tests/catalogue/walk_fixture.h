@@ -1,0 +1,102 @@
+// A folder tree made by the test, a headless window and one quadrant, for
+// driving the walk step by step.
+#pragma once
+
+#include <cairo.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "catalogue/folder_scan.h"
+#include "catalogue/scan_state.h"
+#include "diag/debug_log.h"
+#include "display/collage.h"
+#include "display/saver_state.h"
+#include "imaging/graphics_state.h"
+#include "platform/headless/headless.h"
+#include "platform/store.h"
+#include "platform/store_test_support.h"
+#include "settings/preferences.h"
+
+namespace fs = std::filesystem;
+
+class WalkTest : public ScratchStoreTest {
+protected:
+    void SetUp() override {
+        ScratchStoreTest::SetUp();
+        setenv("KALEIDRA_BACKEND", "headless", 1);
+        ASSERT_TRUE(InitPlatform(nullptr));
+        WNDCLASS wc;
+        wc.lpfnWndProc = DefWindowProc;
+        wc.lpszClassName = "Walk";
+        RegisterClass(wc);
+        hwnd = CreateWindowEx(0, "Walk", "w", WS_POPUP, 0, 0, 800, 600, nullptr, nullptr);
+        StartGdiplus();
+        q.right = 400;
+        q.bottom = 300;
+        includeSubdirectories = playVideo = true;
+        gSmallWindow = false;
+        metadataBandHeight = 0;
+        ResetWalk();
+        top = WorkDir() / "Pictures";
+        fs::create_directories(top);
+        SetPath(top);
+    }
+
+    void TearDown() override {
+        ResetWalk();
+        CloseDebugLog();
+        ShutdownPlatform();
+        ScratchStoreTest::TearDown();
+    }
+
+    static void ResetWalk() {
+        if (gFindFileHandle) FindClose(gFindFileHandle);
+        gFindFileHandle = nullptr;
+        SearchPosition = 0;
+        CurrentFolder.clear();
+        FolderQueue = std::make_unique<std::deque<std::string>>();
+    }
+
+    static void SetPath(const fs::path& folder) {
+        ASSERT_EQ(SHSetValue(settingsKeyPath, "Path", folder.string()), ERROR_SUCCESS);
+    }
+
+    // A small real picture.
+    static void Picture(const fs::path& file) {
+        fs::create_directories(file.parent_path());
+        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 8, 6);
+        cairo_surface_write_to_png(s, file.c_str());
+        cairo_surface_destroy(s);
+    }
+
+    static void Text(const fs::path& file) { WriteWhole(file, "not a picture\n"); }
+
+    // One step of the walk; the file it put into the quadrant, or "" when none.
+    std::string Step() {
+        q.picture.ReleasePicture();
+        ScreenSaverTimer(hwnd, &q);
+        return q.picture.HasPicture() ? fs::path(q.path).lexically_relative(top).string() : std::string();
+    }
+
+    // Every picture one pass over the tree shows, up to the step that finds nothing.
+    std::vector<std::string> Pass(int limit = 100) {
+        std::vector<std::string> shown;
+        for (std::string s = Step(); !s.empty() && limit-- > 0; s = Step()) shown.push_back(s);
+        return shown;
+    }
+
+    std::string TraceOf(const std::function<void()>& run) {
+        OpenDebugLog();
+        run();
+        CloseDebugLog();
+        std::string all;
+        for (auto& e : fs::directory_iterator(WorkDir()))
+            if (e.path().filename().string().rfind("VeltraneSSDebug", 0) == 0) all += ReadWhole(e.path());
+        return all;
+    }
+
+    HWND hwnd = nullptr;
+    Quadrant q;
+    fs::path top;
+};
