@@ -43,6 +43,7 @@ constexpr UINT WM_MBUTTONDOWN = 0x0207;
 constexpr UINT WM_MBUTTONUP = 0x0208;
 constexpr UINT WM_MOUSEWHEEL = 0x020A;
 constexpr UINT WM_POWERBROADCAST = 0x0218;
+constexpr UINT WM_USER = 0x0400;
 constexpr UINT WM_APP = 0x8000;
 
 constexpr LRESULT HTCLIENT = 1;
@@ -63,6 +64,7 @@ constexpr WPARAM MK_MBUTTON = 0x0010;
 constexpr DWORD WS_POPUP = 0x80000000;
 constexpr DWORD WS_CHILD = 0x40000000;
 constexpr DWORD WS_VISIBLE = 0x10000000;
+constexpr DWORD WS_DISABLED = 0x08000000;  // takes no input: clicks and keys go to the parent
 constexpr DWORD WS_CLIPSIBLINGS = 0x04000000;
 constexpr DWORD WS_CLIPCHILDREN = 0x02000000;
 constexpr DWORD WS_EX_TOPMOST = 0x00000008;

@@ -1,7 +1,178 @@
 #include "video/video_graph.h"
 
-// No player exists yet: a video never opens, so it is always over.
-bool VideoGraph::OpenAsDynamicMedia(HWND, const std::string&, int, int, int, int, bool) { return false; }
-bool VideoGraph::IsMediaOpen() const { return false; }
-bool VideoGraph::HasMediaEnded() { return true; }
-void VideoGraph::CloseDynamicMedia() {}
+#include <glib.h>
+#include <mpv/client.h>
+
+#include <map>
+
+#include "diag/debug_log.h"
+#include "video/placement.h"
+
+namespace {
+
+// Posted by the player's threads; the video window drains the player on the GUI thread.
+constexpr UINT kPlayerWakeup = WM_USER + 0x31;
+constexpr char kVideoClass[] = "KaleidraVideo";
+
+std::map<HWND, VideoGraph*>& Graphs() {
+    static std::map<HWND, VideoGraph*> graphs;
+    return graphs;
+}
+
+LRESULT VideoWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == kPlayerWakeup) {
+        auto it = Graphs().find(hwnd);
+        if (it != Graphs().end()) it->second->DrainEvents();
+        return 0;
+    }
+    return DefWindowProc(hwnd, msg, wParam, lParam);
+}
+
+// Never calls into the player: it may run on any of the player's threads.
+void OnPlayerWakeup(void* window) { PostMessage(static_cast<HWND>(window), kPlayerWakeup, 0, 0); }
+
+void SetOption(mpv_handle* player, const char* name, const char* value) {
+    mpv_set_option_string(player, name, value);
+}
+
+HWND CreateVideoWindow(HWND owner, int top, int left, int bottom, int right) {
+    WNDCLASS wc;
+    wc.lpfnWndProc = VideoWindowProc;
+    wc.lpszClassName = kVideoClass;
+    wc.background = RGB(0, 0, 0);
+    RegisterClass(wc);  // once per display; later calls find it registered
+    // Hidden until the video's size is known and the window can be placed.
+    return CreateWindowEx(0, kVideoClass, "", WS_CHILD | WS_DISABLED | WS_CLIPSIBLINGS, left, top, right - left,
+                          bottom - top, owner, nullptr);
+}
+
+}  // namespace
+
+VideoGraph::~VideoGraph() { CloseDynamicMedia(); }
+
+bool VideoGraph::OpenAsDynamicMedia(HWND owner, const std::string& path, int top, int left, int bottom, int right,
+                                    bool mute) {
+    LogNumber(top);
+    LogNumber(left);
+    LogNumber(bottom);
+    LogNumber(right);
+    LogText("OpenAsDynamicMedia\n");
+    areaTop_ = top;
+    areaLeft_ = left;
+    areaBottom_ = bottom;
+    areaRight_ = right;
+    ended_ = placed_ = false;
+
+    mpv_handle* player = mpv_create();
+    fVideoWindow = player ? CreateVideoWindow(owner, top, left, bottom, right) : nullptr;
+    int status = player && fVideoWindow ? 0 : MPV_ERROR_NOMEM;
+    if (status == 0) {
+        bool display = ActiveBackend() == BackendKind::X11;
+        SetOption(player, "vo", display ? "gpu,x11" : "null");
+        if (!display) SetOption(player, "ao", "null");
+        if (display) SetOption(player, "wid", std::to_string(NativeWindowId(fVideoWindow)).c_str());
+        SetOption(player, "hwdec", "auto-safe");
+        // The saver owns every key and click; the player shows nothing of its own.
+        SetOption(player, "input-default-bindings", "no");
+        SetOption(player, "input-vo-keyboard", "no");
+        SetOption(player, "input-cursor", "no");
+        SetOption(player, "osc", "no");
+        SetOption(player, "osd-level", "0");
+        SetOption(player, "terminal", "no");
+        SetOption(player, "idle", "yes");
+        SetOption(player, "keep-open", "no");
+        SetOption(player, "pause", "yes");  // runs when told to
+        status = mpv_initialize(player);
+    }
+    LogEntry(status, "CoCreateInstance");
+    if (status < 0) {
+        if (player) mpv_terminate_destroy(player);
+        if (fVideoWindow) DestroyWindow(fVideoWindow);
+        fVideoWindow = nullptr;
+        LogEntry(0, "OpenAsDynamicMedia catch ... reached");
+        return false;
+    }
+    fPlayer = player;
+    Graphs()[fVideoWindow] = this;
+    mpv_set_wakeup_callback(fPlayer, OnPlayerWakeup, fVideoWindow);
+
+    const char* load[] = {"loadfile", path.c_str(), nullptr};
+    mpv_command(fPlayer, load);  // a file it cannot play ends on its own, like any other
+    if (mute) {
+        int muted = mpv_set_property_string(fPlayer, "mute", "yes");
+        LogEntry(muted, "fIBasicAudio->put_Volume");
+        LogEntry(Muted() ? 1 : 0, "mute");
+    }
+    LogEntry(mpv_set_property_string(fPlayer, "pause", "no"), "pMediaControl->Run");
+    return true;
+}
+
+bool VideoGraph::Muted() const {
+    int flag = 0;
+    return fPlayer && mpv_get_property(fPlayer, "mute", MPV_FORMAT_FLAG, &flag) >= 0 && flag;
+}
+
+void VideoGraph::Place() {
+    std::int64_t width = 0, height = 0;
+    mpv_get_property(fPlayer, "dwidth", MPV_FORMAT_INT64, &width);
+    mpv_get_property(fPlayer, "dheight", MPV_FORMAT_INT64, &height);
+    Rect r = PlaceVideo(areaTop_, areaLeft_, areaBottom_, areaRight_, static_cast<int>(width),
+                        static_cast<int>(height));
+    MoveWindow(fVideoWindow, r.left, r.top, r.Width(), r.Height());
+    if (!placed_) ShowWindow(fVideoWindow, true);
+    placed_ = true;
+}
+
+void VideoGraph::DrainEvents(double waitSeconds) {
+    std::int64_t deadline = g_get_monotonic_time() + static_cast<std::int64_t>(waitSeconds * 1e6);
+    while (fPlayer) {
+        double left = static_cast<double>(deadline - g_get_monotonic_time()) / 1e6;
+        mpv_event* event = mpv_wait_event(fPlayer, left > 0 ? left : 0);
+        switch (event->event_id) {
+        case MPV_EVENT_NONE:
+            return;
+        case MPV_EVENT_VIDEO_RECONFIG:
+            Place();
+            break;
+        case MPV_EVENT_END_FILE:
+        case MPV_EVENT_SHUTDOWN:
+            ended_ = true;
+            break;
+        default:
+            break;
+        }
+        if (ended_) waitSeconds = 0, deadline = 0;
+    }
+}
+
+bool VideoGraph::HasMediaEnded() {
+    if (!fPlayer) return true;
+    DrainEvents();
+    if (!ended_) DrainEvents(0.030);
+    return ended_;
+}
+
+void VideoGraph::CloseDynamicMedia() {
+    if (!fPlayer && !fVideoWindow) return;
+    if (fPlayer) {
+        const char* stop[] = {"stop", nullptr};
+        LogEntry(mpv_command(fPlayer, stop), "fIGraphBuilder->Abort");
+        LogEntry(mpv_set_property_string(fPlayer, "pause", "yes"), "fIMediaControl->Stop()");
+        DrainEvents();
+        LogEntry(0, "fIMediaEvent->WaitForCompletion");
+    }
+    if (fVideoWindow) {
+        ShowWindow(fVideoWindow, false);
+        LogEntry(0, "fIVideoWindow->put_Owner NULL");
+    }
+    // The player goes before its window: it must never draw into a window that is gone.
+    if (fPlayer) {
+        mpv_terminate_destroy(fPlayer);
+        fPlayer = nullptr;
+    }
+    if (fVideoWindow) {
+        Graphs().erase(fVideoWindow);
+        DestroyWindow(fVideoWindow);
+        fVideoWindow = nullptr;
+    }
+}

@@ -68,8 +68,10 @@ public:
         XSetWindowAttributes attrs{};
         attrs.background_pixel = BlackPixel(dpy_, screen_);
         attrs.override_redirect = topLevel && (hwnd->style & WS_POPUP) ? True : False;
-        attrs.event_mask = ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
-                           StructureNotifyMask;
+        attrs.event_mask = ExposureMask | StructureNotifyMask;
+        // A disabled window selects no input, so X hands its clicks and keys to the parent.
+        if (!(hwnd->style & WS_DISABLED))
+            attrs.event_mask |= KeyPressMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
         attrs.cursor = cursorVisible_ ? arrowCursor_ : blankCursor_;
         gLastXError = 0;
         Window w = XCreateWindow(dpy_, parent, hwnd->frame.left, hwnd->frame.top,
