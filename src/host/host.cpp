@@ -5,8 +5,11 @@
 
 #include "display/saver_proc.h"
 #include "host/command_line.h"
+#include "platform/dialog.h"
 #include "platform/power.h"
 #include "platform/store.h"
+#include "resources/resource_ids.h"
+#include "settings/settings_dialog.h"
 
 namespace {
 
@@ -278,9 +281,11 @@ int RunSaverWindow(HWND parent) {
     return result;
 }
 
-int ShowSettingsDialog(HWND) {
-    // The settings dialog is not built yet: leave the settings as they are.
-    return 0;
+int ShowSettingsDialog(HWND owner) {
+    // Without a display there is no dialog: -1, as a dialog that cannot be
+    // created answers, never a result that reads as OK or Cancel.
+    if (!EnsurePlatform()) return -1;
+    return static_cast<int>(DialogBoxParam(kSettingsDialogId, owner, SettingsDialogProc, 0));
 }
 
 void ChangeSaverPassword(HWND) {

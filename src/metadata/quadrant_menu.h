@@ -1,8 +1,22 @@
 // The menu a click opens over a quadrant: rate it, mark it private, turn it.
 #pragma once
 
+#include <cstdint>
+
 #include "display/collage.h"
 #include "platform/window.h"
 
-// Modal: returns when the user has chosen or dismissed.
+enum QuadrantCommand : UINT {
+    kNoRanking = 1001,  // 1002 to 1006: one to five stars
+    kPrivate = 1007,
+    kRotate90 = 1008,
+    kRotateMinus90 = 1009,
+};
+
+// The orientation code after a quarter turn clockwise (90) or counter-clockwise
+// (270); a mirrored code loses its mirror.
+std::int32_t TurnedOrientation(std::int32_t orientation, std::int32_t degrees);
+
+// Modal: returns when the user has chosen or dismissed. A chosen command
+// changes the quadrant, is written into the file and repaints the quadrant.
 void ShowQuadrantMenu(HWND hwnd, Quadrant* quadrant, int x, int y);

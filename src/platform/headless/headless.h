@@ -5,9 +5,11 @@
 #include <cairo.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/menu.h"
 #include "platform/window.h"
 
 namespace headless {
@@ -50,5 +52,30 @@ bool WritePng(HWND hwnd, const std::string& path);
 // What the screen shows: the back buffer as presented by the last EndPaint.
 std::uint32_t PixelAt(HWND hwnd, int x, int y);
 int PresentCount(HWND hwnd);
+
+// The open dialog (the innermost one), driven by control id as the user
+// would drive it. Each call expects a dialog to be open and the control to
+// exist; reading a missing one answers "", false or 0.
+bool DialogOpen();
+std::string DialogItemText(int id);
+bool DialogItemChecked(int id);
+int DialogSliderPos(int id);
+// Presses a push button, or toggles a check box.
+void ClickDialogItem(int id);
+// Drags a trackbar to `pos`, kept within its range.
+void MoveDialogSlider(int id, int pos);
+// VK_RETURN presses the default button, VK_ESCAPE cancels.
+void DialogKey(WPARAM vk);
+// The window's close button.
+void CloseDialog();
+// The folder browser's next answer: a path chosen, or nullopt for Cancel.
+// Each opening takes one answer; with none queued the user cancels. Answers
+// left over when a dialog closes are dropped.
+void AnswerFolderBrowser(std::optional<std::string> path);
+
+// Answers the next popup menus: called with the items as built and the
+// screen point, it answers the id to choose (0 dismisses). Without one,
+// every menu is dismissed.
+void OnMenu(std::function<UINT(const std::vector<MenuItem>&, Point)> chooser);
 
 }  // namespace headless

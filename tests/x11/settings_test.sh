@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# The settings dialog of the real binary: laid out from its template, ended by
+# Enter and Esc, driven by the keyboard, a folder chosen in GTK's chooser, and
+# owned by a window given on the command line.
+KALEIDRA=$1 HOST_WINDOW=$2
+logo=$(cd "$(dirname "$0")/../../src/resources" && pwd)/logo.png
+source "$(dirname "$0")/lib.sh"
+
+# GTK's file chooser keeps its state through GSettings; there is no session bus here.
+export GSETTINGS_BACKEND=memory
+store=$XDG_CONFIG_HOME/kaleidra/registry.ini
+shots=${KALEIDRA_TEST_SHOTS:-$scratch}
+
+# Waits up to $1 ms for a visible window titled exactly $2; prints its id.
+wait_window() {
+  local deadline=$(($(now_ms) + $1)) id
+  while [ "$(now_ms)" -lt "$deadline" ]; do
+    id=$(xdotool search --onlyvisible --name "^$2\$" 2>/dev/null | head -n1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.05
+  done
+  return 1
+}
+
+# Opens the dialog with the given arguments and waits until it has the keyboard.
+open_dialog() {
+  start_saver "$@"
+  dialog=$(wait_window 5000 Settings) || { fail "$*: no dialog within 5 s"; stop_saver; return 1; }
+  local deadline=$(($(now_ms) + 2000))
+  while [ "$(xdotool getwindowfocus 2>/dev/null)" != "$dialog" ]; do
+    [ "$(now_ms)" -lt "$deadline" ] || { fail "$*: the dialog did not take the keyboard"; return 0; }
+    sleep 0.05
+  done
+}
+
+# Ends the dialog with the given keys; checks the exit code.
+end_dialog() {
+  local expected=$1
+  shift
+  xdotool key --delay 50 "$@"
+  if wait_exit 3000; then
+    [ "$exit_code" -eq "$expected" ] || fail "keys $*: exit code $exit_code, expected $expected"
+  else
+    fail "keys $* did not end the dialog"
+    stop_saver
+  fi
+}
+
+settings_hold() {
+  local line
+  for line in "$@"; do
+    grep -qxF "$line" "$store" || { fail "the store lacks '$line'"; return 1; }
+  done
+}
+
+seed_store() {
+  mkdir -p "$(dirname "$store")"
+  printf '%s\n' '[Software\Veltrane\Lumivista]' 'Path=/old' 'Timer=9' 'QIndex=4' '' \
+    '[Software\Veltrane\Lumivista\Queue]' '0=/old/a' >"$store"
+}
+
+# Nothing stored: the dialog's layout on screen, then Enter stores every setting.
+open_dialog /c && {
+  read -r w h < <(xwininfo -id "$dialog" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w, h}')
+  # 269 by 265 dialog units: recover the font's base units from the size.
+  bx=$(( (w * 4 * 2 + 269) / (269 * 2) )) by=$(( (h * 8 * 2 + 265) / (265 * 2) ))
+  [ $(( (269 * bx * 2 + 4) / 8 )) -eq "$w" ] && [ $(( (265 * by * 2 + 8) / 16 )) -eq "$h" ] ||
+    fail "dialog size ${w}x${h} is not 269x265 dialog units"
+  read -r x y < <(xwininfo -id "$dialog" | awk '/Absolute upper-left X:/ {x=$4} /Absolute upper-left Y:/ {y=$4} END {print x, y}')
+  sleep 0.3
+  import -window root "$shots/settings-dialog.png"
+  # The logo, 125 by 78 pixels, at its template place (7, 7).
+  lx=$((x + (7 * bx * 2 + 4) / 8)) ly=$((y + (7 * by * 2 + 8) / 16))
+  convert "$shots/settings-dialog.png" -crop "125x78+$lx+$ly" +repage "$scratch/logo-shown.png"
+  differing=$(compare -metric AE "$scratch/logo-shown.png" "$logo" null: 2>&1)
+  [ "$differing" = "0" ] && pass "dialog ${w}x${h} (base units $bx x $by), logo at its place" ||
+    fail "logo not at ($lx,$ly): $differing pixels differ"
+  end_dialog 1 Return
+  settings_hold 'UseRankingForDisplay=1' 'HideFilesLabeledPrivate=1' 'Mute Video=0' 'Play Video=1' \
+    'Include Subdirectories=1' 'Timer=5' 'ImagesPerScreen=1' && pass "Enter: exit 1, every setting stored"
+  grep -q '^Path=' "$store" && fail "OK without a folder choice stored a Path"
+}
+
+# Esc leaves the store as it was.
+seed_store
+before=$(md5sum <"$store")
+open_dialog /c && {
+  end_dialog 0 Escape
+  [ "$(md5sum <"$store")" = "$before" ] && pass "Esc: exit 0, store unchanged" || fail "Esc changed the store"
+}
+
+# The keyboard: Tab follows the template order to the interval slider; Right
+# moves it; Enter there still presses the default button. The stored walk stays.
+open_dialog /c && {
+  end_dialog 1 Tab Tab Tab Tab Tab Tab Right Right Return
+  settings_hold 'Timer=11' 'Path=/old' 'QIndex=4' '0=/old/a' && pass "slider moved by keys, stored by Enter"
+}
+
+# A folder chosen in the chooser and confirmed: Path stored, the walk discarded.
+seed_store
+mkdir -p "$scratch/pictures/Trip"
+open_dialog /c && {
+  xdotool key --delay 50 Tab Tab space
+  if chooser=$(wait_window 5000 "Select Folder"); then
+    xdotool windowfocus --sync "$chooser" key ctrl+l
+    xdotool type --delay 20 "$scratch/pictures/Trip"
+    sleep 0.3
+    xdotool key Return
+    sleep 0.5
+    # The focus is back on Browse...; two steps back is OK.
+    end_dialog 1 shift+Tab shift+Tab Return
+    settings_hold "Path=$scratch/pictures/Trip" && ! grep -q 'QIndex\|Queue' "$store" &&
+      pass "folder chosen in the chooser: stored, walk discarded" || fail "folder choice: $(cat "$store")"
+  else
+    fail "Browse... opened no chooser"
+    stop_saver
+  fi
+}
+
+# Its window destroyed by another client, the dialog ends as Cancel instead of
+# running on unseen.
+open_dialog /c && {
+  xdotool windowclose "$dialog"
+  wait_exit 3000 && [ "$exit_code" -eq 0 ] && pass "window destroyed from outside: exit 0" ||
+    { fail "window destroyed from outside: exit ${exit_code:-none}"; stop_saver; }
+}
+
+# /c:ID: the given window owns the dialog.
+coproc HOSTWIN { exec "$HOST_WINDOW" 300 200; }
+read -r host_id <&"${HOSTWIN[0]}"
+open_dialog "/c:$host_id" && {
+  owner=$(xprop -id "$dialog" WM_TRANSIENT_FOR | awk '{print $NF}')
+  [[ "$owner" == 0x* ]] && [ "$((owner))" -eq "$host_id" ] && pass "/c:$host_id: transient for the host window" ||
+    fail "/c:$host_id: WM_TRANSIENT_FOR is '$owner'"
+  end_dialog 0 Escape
+}
+kill "$HOSTWIN_PID"
+
+finish
