@@ -1,0 +1,98 @@
+// Painting the quadrants: the picture fitted and centred on black, the band
+// of file data under it, and the frame of the quadrant whose menu is open.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "display/collage.h"
+#include "display/saver_state.h"
+#include "imaging/drawing.h"
+#include "platform/gdi.h"
+
+namespace {
+
+constexpr int kBandTextPoints = 8;
+constexpr COLORREF kMenuFrameColour = 0x00FFFF;  // yellow
+constexpr int kStarWidth = 11;
+constexpr int kStarPitch = 20;
+
+// Ratings a file can hold are 0 to 5; anything else shows no stars at all.
+int StarCount(std::int32_t rating) { return rating >= 1 && rating <= 5 ? rating : 0; }
+
+std::string_view StarText(int stars) {
+    static constexpr std::string_view texts[] = {"", "*", "* *", "* * *", "* * * *", "* * * * *"};
+    return texts[stars];
+}
+
+// The path with the pictures or documents folder replaced by its last name.
+std::string DisplayPath(const std::string& path) {
+    for (auto [folder, name] : {std::pair{&myPicturesPath, &myPicturesName}, {&myDocumentsPath, &myDocumentsName}})
+        if (path.compare(0, folder->size(), *folder) == 0) return *name + path.substr(folder->size());
+    return path;
+}
+
+void PaintPicture(HDC dc, const Quadrant& q, int width, int height) {
+    const auto w = static_cast<int>(q.picture.GetWidth());
+    const auto h = static_cast<int>(q.picture.GetHeight());
+    if (w <= 0 || h <= 0) return;
+    // Single precision and truncation settle the last pixel of the fit.
+    // Never enlarged; nothing at all when the band leaves no room.
+    const float scale = std::clamp(std::min(static_cast<float>(height) / static_cast<float>(h),
+                                            static_cast<float>(width) / static_cast<float>(w)),
+                                   0.0f, 1.0f);
+    const int dw = static_cast<int>(static_cast<float>(w) * scale);
+    const int dh = static_cast<int>(static_cast<float>(h) * scale);
+    const int ox = (width - dw) / 2;
+    const int oy = (height - dh) / 2;
+    // Each margin reaches one pixel into the picture, so no seam of the old
+    // contents survives a rounding of the stretch; the last one covers the band too.
+    FillBlack(dc, Rect{q.left, q.top, q.left + ox + 1, q.bottom});
+    FillBlack(dc, Rect{q.left, q.top, q.right, q.top + oy + 1});
+    FillBlack(dc, Rect{q.right - ox - 1, q.top, q.right, q.bottom});
+    FillBlack(dc, Rect{q.left, q.top + height - oy - 1, q.right, q.bottom});
+    q.picture.DrawInto(dc, q.left + ox, q.top + oy, q.left + ox + dw, q.top + oy + dh);
+}
+
+void PaintBand(HDC dc, const Quadrant& q, int width, int height) {
+    FillBlack(dc, Rect{q.left, q.top + height, q.right, q.bottom});
+    const int x = q.left + 2;
+    int y = q.top + height;
+    if (const int stars = StarCount(q.info.rating); stars > 0) {
+        if (starImage && starImage->HasPicture()) {
+            // A centred row just above the band, over the bottom of the picture.
+            int sx = q.left + (width >> 1) - ((stars * kStarPitch - 10) >> 1);
+            for (int i = 0; i < stars; ++i, sx += kStarPitch) starImage->DrawInto(dc, sx, y - 12, sx + kStarWidth, y - 2);
+        } else {
+            DrawTextLine(dc, StarText(stars), x, y, kBandTextPoints);
+            y += lineHeight;
+        }
+    }
+    if (linesOfMetadata >= 2 && !q.path.empty()) DrawTextLine(dc, DisplayPath(q.path), x, y - 1, kBandTextPoints);
+}
+
+void PaintQuadrant(HDC dc, const Quadrant& q) {
+    const int width = q.right - q.left;
+    const int height = q.bottom - q.top - metadataBandHeight;
+    if (q.video.IsMediaOpen()) {
+        // The video's own window covers the picture area.
+        FillBlack(dc, Rect{q.left, q.top, q.right, q.bottom});
+    } else if (q.picture.HasPicture()) {
+        PaintPicture(dc, q, width, height);
+    }
+    if (linesOfMetadata >= 1) PaintBand(dc, q, width, height);
+    if (q.menuOpen) FrameRect(dc, Rect{q.left, q.top, q.right, q.bottom}, kMenuFrameColour);
+}
+
+}  // namespace
+
+int PaintCollage(HDC dc) {
+    int painted = 0;
+    for (const auto& q : quadrantList) {
+        if (q->covered || !RectVisible(dc, Rect{q->left, q->top, q->right, q->bottom})) continue;
+        PaintQuadrant(dc, *q);
+        ++painted;
+    }
+    return painted;
+}

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# The real binary with a folder of pictures: the splash for five seconds,
+# then a grid of pictures, each centred in its own cell. With "dual" as the
+# third argument it runs on the two-monitor Xorg server instead, where each
+# monitor must get a grid of its own. KALEIDRA_TEST_SHOTS, when set, names a
+# folder that keeps the screenshots.
+KALEIDRA=$1 HOST_WINDOW=$2 MODE=${3:-single}
+if [ "$MODE" = dual ]; then
+  if [ -z "${KALEIDRA_TEST_DUAL_DISPLAY:-}" ]; then
+    echo "no two-monitor X server (Xorg with the dummy driver)"
+    exit 77
+  fi
+  KALEIDRA_TEST_DISPLAY=$KALEIDRA_TEST_DUAL_DISPLAY
+fi
+source "$(dirname "$0")/lib.sh"
+
+# Pictures of many shapes, none of them black anywhere (levels lifted), so
+# that black on screen is always a margin or a place nothing painted.
+pictures=$scratch/pictures
+mkdir -p "$pictures"
+i=0
+for sample in "1600x900 plasma:fractal" "400x900 gradient:gold-firebrick" "1800x450 plasma:steelblue-orange" \
+  "300x200 gradient:lime-teal" "900x900 radial-gradient:khaki-purple" "640x480 plasma:fractal" \
+  "1200x800 gradient:skyblue-darkgreen" "500x1000 plasma:pink-olive" "2400x800 gradient:orange-navy" \
+  "820x615 plasma:fractal" "350x600 radial-gradient:yellow-maroon" "1024x768 gradient:cyan-indigo"; do
+  i=$((i + 1))
+  convert -seed "$i" -size "${sample%% *}" "${sample#* }" +level 12%,100% "$pictures/sample$i.png" ||
+    fail "could not make sample $i"
+done
+mkdir -p "$XDG_CONFIG_HOME/kaleidra"
+# A long period keeps the grid still once it is filled.
+printf '[Software\\Veltrane\\Lumivista]\nPath=%s\nImagesPerScreen=9\nTimer=60\n' "$pictures" \
+  >"$XDG_CONFIG_HOME/kaleidra/registry.ini"
+
+shot() {
+  import -window root "$scratch/$1.png" 2>/dev/null || fail "no screenshot $1"
+  if [ -n "${KALEIDRA_TEST_SHOTS:-}" ]; then
+    mkdir -p "$KALEIDRA_TEST_SHOTS"
+    cp "$scratch/$1.png" "$KALEIDRA_TEST_SHOTS/$1.png"
+  fi
+}
+
+# The colour of one pixel of a screenshot as "r,g,b".
+pixel() {
+  convert "$scratch/$1.png" -crop "1x1+$2+$3" -depth 8 txt:- | sed -n '2s/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
+}
+
+# First and last pixel that is not black on a line of a screenshot: $2 = "row"
+# or "column", $3 the line's coordinate, $4 and $5 where it starts and its length.
+lit_extent() {
+  local geometry
+  if [ "$2" = row ]; then geometry="${5}x1+$4+$3"; else geometry="1x$5+$3+$4"; fi
+  convert "$scratch/$1.png" -crop "$geometry" +repage -depth 8 txt:- |
+    awk -v start="$4" -v axis="$2" -F'[,: ]+' 'NR > 1 && $0 !~ /#000000/ {
+        at = (axis == "row" ? $1 : $2) + start
+        if (first == "") first = at
+        last = at
+      } END { print (first == "" ? "none" : first " " last) }'
+}
+
+# True when the lit pixels of a line (arguments as for lit_extent) lie
+# balanced around the middle of the span, give or take rounding.
+balanced() {
+  local first last offset
+  read -r first last <<<"$(lit_extent "$@")"
+  [ "$first" != none ] || return 1
+  offset=$(((first + last + 1) - (2 * $4 + $5)))
+  [ "$offset" -ge -2 ] && [ "$offset" -le 2 ]
+}
+
+# Every cell of a 3 × 3 grid over the monitor ($2 = left,top,width,height)
+# shows a picture centred in it, across and down through the cell's middle.
+check_grid() {
+  local name=$1 left top width height cw ch row column cx cy bad=0
+  IFS=, read -r left top width height <<<"$2"
+  cw=$((width / 3)) ch=$((height / 3))
+  for row in 0 1 2; do
+    for column in 0 1 2; do
+      cx=$((left + column * cw)) cy=$((top + row * ch))
+      if ! balanced "$name" row $((cy + ch / 2)) "$cx" "$cw" || ! balanced "$name" column $((cx + cw / 2)) "$cy" "$ch"; then
+        fail "$name: the picture of cell $column,$row ($cx,$cy, $cw × $ch) is not centred:" \
+          "lit $(lit_extent "$name" row $((cy + ch / 2)) "$cx" "$cw") across," \
+          "$(lit_extent "$name" column $((cx + cw / 2)) "$cy" "$ch") down"
+        bad=1
+      fi
+    done
+  done
+  [ "$bad" -eq 0 ] && pass "$name: 3 × 3 pictures centred in their cells on the monitor at $left,$top (${cw} × ${ch})"
+}
+
+# Sleeps until $1 ms after the start.
+sleep_until() {
+  local left=$(($1 - ($(now_ms) - t0)))
+  [ "$left" -gt 0 ] && sleep "$((left / 1000)).$(printf '%03d' $((left % 1000)))"
+}
+
+t0=$(now_ms)
+start_saver /s
+wait_saver_window 2000 >/dev/null || fail "no saver window"
+
+if [ "$MODE" = dual ]; then
+  sleep_until 7000
+  shot dual
+  check_grid dual 0,0,1280,1024
+  check_grid dual 1280,0,1920,1080
+  # Below the shorter monitor lies no monitor at all; the strips left over
+  # by the integer cells are never painted.
+  [ "$(pixel dual 600 1050)" = "0,0,0" ] || fail "dual: something painted below the left monitor"
+  [ "$(lit_extent dual row 1023 0 1278)" = none ] || fail "dual: the bottom strip of the left monitor was painted"
+  [ "$(lit_extent dual column 1279 0 1024)" = none ] || fail "dual: the right strip of the left monitor was painted"
+else
+  # The banner is centred on the 1920 × 1080 screen at (560, 326), framed 10 pixels out.
+  sleep_until 1000
+  shot splash
+  [ "$(pixel splash 550 500)" = "255,255,255" ] && [ "$(pixel splash 1369 500)" = "255,255,255" ] &&
+    [ "$(pixel splash 960 316)" = "255,255,255" ] && [ "$(pixel splash 551 500)" = "0,0,0" ] &&
+    [ "$(pixel splash 100 100)" = "0,0,0" ] && pass "splash: banner framed in white on black" ||
+    fail "splash: no white frame around the centred banner"
+  sleep_until 4300
+  shot splash-late
+  [ "$(pixel splash-late 550 500)" = "255,255,255" ] && pass "splash still shown after 4.3 s" ||
+    fail "splash gone before five seconds"
+  sleep_until 7000
+  shot grid
+  check_grid grid 0,0,1920,1080
+  [ "$(pixel grid 550 500)" != "255,255,255" ] || fail "grid: the splash frame is still there"
+fi
+
+stop_saver
+finish
