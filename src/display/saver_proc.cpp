@@ -117,11 +117,15 @@ LRESULT OnClick(HWND hwnd, LPARAM lParam) {
     if (!q) return 0;
     SetCursor(LoadCursor(HCURSOR::Arrow));
     ShowCursor(true);
+    // The frame marks the quadrant while its menu is up: repaint it on the way in and out.
+    Rect rect{q->left, q->top, q->right, q->bottom};
     q->menuOpen = true;
+    InvalidateRect(hwnd, &rect, false);
     RestartSaverTimer(hwnd, kMenuHoldMs);
     ShowQuadrantMenu(hwnd, q, x, y);
     RestartSaverTimer(hwnd, static_cast<UINT>(tickPeriodMs));
     q->menuOpen = false;
+    InvalidateRect(hwnd, &rect, false);
     return 0;
 }
 

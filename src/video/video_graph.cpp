@@ -35,6 +35,12 @@ void SetOption(mpv_handle* player, const char* name, const char* value) {
     mpv_set_option_string(player, name, value);
 }
 
+// The GPU output where the machine has a render device. Without one, the GL
+// loader's device probe closes a descriptor it does not own (seen as fd 0 on
+// servers without DRM), which breaks whatever connection reuses the number;
+// plain X11 output never probes.
+const char* VideoOutput() { return g_file_test("/dev/dri", G_FILE_TEST_IS_DIR) ? "gpu,x11" : "x11"; }
+
 HWND CreateVideoWindow(HWND owner, int top, int left, int bottom, int right) {
     WNDCLASS wc;
     wc.lpfnWndProc = VideoWindowProc;
@@ -68,8 +74,10 @@ bool VideoGraph::OpenAsDynamicMedia(HWND owner, const std::string& path, int top
     int status = player && fVideoWindow ? 0 : MPV_ERROR_NOMEM;
     if (status == 0) {
         bool display = ActiveBackend() == BackendKind::X11;
-        SetOption(player, "vo", display ? "gpu,x11" : "null");
-        if (!display) SetOption(player, "ao", "null");
+        SetOption(player, "vo", display ? VideoOutput() : "null");
+        // The sound servers and ALSA, else silence. Other outputs are left out:
+        // SDL's audio start-up is not safe with several players starting at once.
+        SetOption(player, "ao", display ? "pipewire,pulse,alsa,null" : "null");
         if (display) SetOption(player, "wid", std::to_string(NativeWindowId(fVideoWindow)).c_str());
         SetOption(player, "hwdec", "auto-safe");
         // The saver owns every key and click; the player shows nothing of its own.

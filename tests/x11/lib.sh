@@ -73,7 +73,12 @@ stop_saver() {
   saver_pid=""
 }
 
-# The colour of one pixel of the root window as "r,g,b".
+# The colour of one pixel of a picture file as "r,g,b".
+shot_pixel() {
+  convert "$1" -crop "1x1+$2+$3" -depth 8 txt:- 2>/dev/null | sed -n '2s/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
+}
+
+# The colour of one pixel of the root window as "r,g,b", as the screen shows it now.
 root_pixel() {
   import -window root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null | sed -n '2s/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
 }

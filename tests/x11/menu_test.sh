@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The quadrant menu of the real binary: a click opens it over the collage,
+# the keyboard chooses four stars, the file takes the rating, Esc closes only
+# the menu.
+KALEIDRA=$1 HOST_WINDOW=$2
+source "$(dirname "$0")/lib.sh"
+
+pictures=$scratch/pictures
+mkdir -p "$pictures"
+convert -size 1200x800 gradient:'#3a7bd5'-'#00d2ff' "$pictures/photo.jpg"
+mkdir -p "$XDG_CONFIG_HOME/kaleidra"
+printf '[Software\\Veltrane\\Lumivista]\nPath=%s\nImagesPerScreen=1\nTimer=60\nLines of metadata=2\n' "$pictures" \
+  > "$XDG_CONFIG_HOME/kaleidra/registry.ini"
+
+start_saver /s
+wait_saver_window 1000 >/dev/null || fail "no saver window"
+sleep 5.6
+xdotool mousemove 960 540 click 1
+sleep 0.8
+import -window root "$scratch/menu.png"
+[ -n "${KALEIDRA_TEST_SHOTS:-}" ] && mkdir -p "$KALEIDRA_TEST_SHOTS" && cp "$scratch/menu.png" "$KALEIDRA_TEST_SHOTS/menu-open.png"
+frame=$(root_pixel 0 300)
+[ "$frame" = "255,255,0" ] && pass "the quadrant is framed in yellow while its menu is up" || fail "frame pixel $frame"
+
+# The first selectable item is " No Ranking": four more steps down reach " ****".
+xdotool key Down Down Down Down Down Return
+sleep 1
+rating=$(exiftool -s3 -XMP-xmp:Rating "$pictures/photo.jpg")
+[ "$rating" = "4" ] && pass "choosing **** wrote Rating 4" || fail "Rating in the file: '$rating'"
+still_running || fail "choosing a command ended the saver"
+import -window root "$scratch/stars.png"
+[ -n "${KALEIDRA_TEST_SHOTS:-}" ] && cp "$scratch/stars.png" "$KALEIDRA_TEST_SHOTS/menu-stars.png"
+# Four stars of 11 pixels, 20 apart, centred above the band at the bottom:
+# the first one spans x 925 to 935.
+star=$(root_pixel 930 1061)
+[ "$star" != "0,0,0" ] && pass "stars drawn under the picture ($star)" || fail "no star at the bottom centre"
+
+xdotool click 3
+sleep 0.8
+xdotool key Escape
+sleep 0.8
+still_running && pass "Esc in the menu closed only the menu" || fail "Esc in the menu ended the saver"
+xdotool key Escape
+wait_exit 1000 && [ "$exit_code" -eq 0 ] && pass "Esc afterwards ends the saver" || { fail "the saver did not end"; stop_saver; }
+finish
