@@ -1,0 +1,47 @@
+// JPEG through libjpeg-turbo's DCT scaling: a picture shown at an eighth of
+// its size is decoded at an eighth of the memory and with far less work.
+#pragma once
+
+#include <vips/vips.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "metadata/picture_decoder.h"
+
+// The smallest numerator M of the scalings M/8 whose output still covers
+// coverWidth × coverHeight; 8 when only the full size does.
+int JpegScaleNumerator(int width, int height, int coverWidth, int coverHeight);
+
+struct JpegJob;
+
+// One JPEG decoded at the smallest scaling whose output covers the picture
+// fitted within the size asked for. Rows() gives the decoded rows as a
+// libvips image while Decode() is still producing them on another thread:
+// asking the image for rows waits until Decode has reached them, so that
+// resampling runs alongside decoding instead of after it.
+class ScaledJpeg {
+public:
+    explicit ScaledJpeg(std::FILE* file);  // takes the file over
+    ~ScaledJpeg();
+    ScaledJpeg(const ScaledJpeg&) = delete;
+    ScaledJpeg& operator=(const ScaledJpeg&) = delete;
+
+    // Reads the header and picks the scaling. False when the header cannot be
+    // read or promises more than kMaxPicturePixels.
+    bool Start(int maxWidth, int maxHeight);
+    // The picture fitted within the size given to Start (FitWithin).
+    PixelSize Fitted() const;
+    // sRGB, three bands, at the decoded size; a new reference. After Start.
+    VipsImage* Rows();
+    // Decodes every row on the calling thread. False when libjpeg gives up;
+    // rows not reached by then fail to compute. A truncated file is not a
+    // failure: its missing rows come out grey.
+    bool Decode();
+    // For the log: the libjpeg call that failed, or why nothing was decoded.
+    const char* Failure() const;
+    long Status() const;  // libjpeg's message code of the failure
+
+private:
+    std::shared_ptr<JpegJob> job_;  // shared with the image from Rows()
+};

@@ -1,0 +1,218 @@
+#include "metadata/picture_decoder.h"
+
+#include <vips/vips.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "metadata/jpeg_decoder.h"
+
+namespace {
+
+bool StartVips() {
+    static const bool started = [] {
+        if (VIPS_INIT("kaleidra") != 0) return false;
+        // Cached operations would hold pictures in memory between ticks and
+        // give back a picture as it was before the menu rewrote its file.
+        vips_cache_set_max(0);
+        // Damaged pictures are skipped or shown partly without comment, as
+        // libjpeg's warnings are; the saver's output stays quiet.
+        g_log_set_handler("VIPS", G_LOG_LEVEL_WARNING, [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {},
+                          nullptr);
+        return true;
+    }();
+    return started;
+}
+
+class ImageRef {
+public:
+    explicit ImageRef(VipsImage* image = nullptr) : image_(image) {}
+    ~ImageRef() {
+        if (image_) g_object_unref(image_);
+    }
+    ImageRef(const ImageRef&) = delete;
+    ImageRef& operator=(const ImageRef&) = delete;
+    VipsImage* Get() const { return image_; }
+    VipsImage** Out() { return &image_; }
+
+private:
+    VipsImage* image_;
+};
+
+// libvips keeps its messages until they are cleared; the log gets the call.
+bool VipsFailed(int result, const char* call, DecodeOutcome& outcome) {
+    if (result == 0) return false;
+    vips_error_clear();
+    outcome.status = result;
+    outcome.failure = call;
+    return true;
+}
+
+bool IsJpeg(std::FILE* file) {
+    unsigned char magic[3] = {};
+    const bool jpeg = std::fread(magic, 1, 3, file) == 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF;
+    std::rewind(file);
+    return jpeg;
+}
+
+// cairo's ARGB32: native-endian 32-bit words, alpha premultiplied.
+void ToArgbRow(const unsigned char* from, int bands, int width, std::uint32_t* to) {
+    for (int x = 0; x < width; ++x, from += bands) {
+        const std::uint32_t alpha = bands == 4 ? from[3] : 255;
+        const auto premultiply = [alpha](std::uint32_t value) { return (value * alpha + 127) / 255; };
+        to[x] = alpha << 24 | premultiply(from[0]) << 16 | premultiply(from[1]) << 8 | premultiply(from[2]);
+    }
+}
+
+// Computes the image strip by strip on the calling thread, straight into the
+// bitmap: no second copy of the picture, and no libvips thread pool, whose
+// start-up costs more than a quadrant-sized picture takes to compute.
+cairo_surface_t* RenderToSurface(VipsImage* image, DecodeOutcome& outcome) {
+    constexpr int kStripRows = 16;
+    ImageRef srgb;
+    if (VipsFailed(vips_colourspace(image, srgb.Out(), VIPS_INTERPRETATION_sRGB, nullptr), "vips_colourspace",
+                   outcome)) {
+        return nullptr;
+    }
+    const int bands = srgb.Get()->Bands;
+    if (srgb.Get()->BandFmt != VIPS_FORMAT_UCHAR || (bands != 3 && bands != 4)) {
+        VipsFailed(-1, "vips_colourspace", outcome);
+        return nullptr;
+    }
+    const int width = srgb.Get()->Xsize;
+    const int height = srgb.Get()->Ysize;
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(surface);
+        outcome.failure = "cairo_image_surface_create";
+        return nullptr;
+    }
+    cairo_surface_flush(surface);
+    unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    VipsRegion* region = vips_region_new(srgb.Get());
+    for (int top = 0; top < height; top += kStripRows) {
+        VipsRect strip{0, top, width, std::min(kStripRows, height - top)};
+        if (VipsFailed(vips_region_prepare(region, &strip), "vips_region_prepare", outcome)) {
+            g_object_unref(region);
+            cairo_surface_destroy(surface);
+            return nullptr;
+        }
+        for (int y = top; y < VIPS_RECT_BOTTOM(&strip); ++y) {
+            ToArgbRow(reinterpret_cast<const unsigned char*>(VIPS_REGION_ADDR(region, 0, y)), bands, width,
+                      reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride));
+        }
+    }
+    g_object_unref(region);
+    cairo_surface_mark_dirty(surface);
+    return surface;
+}
+
+// The scaled decode covers the fitted size; a libvips resample makes it
+// exact. Everything libvips does runs on a second thread, which builds its
+// pipeline while the first rows are decoded and then follows the decode row
+// by row, so that the picture is ready soon after its last row is.
+cairo_surface_t* ResampleAndRender(ScaledJpeg& jpeg, DecodeOutcome& outcome) {
+    ImageRef rows(jpeg.Rows());
+    if (!rows.Get()) {
+        VipsFailed(-1, "vips_image_generate", outcome);
+        return nullptr;
+    }
+    const PixelSize fitted = jpeg.Fitted();
+    const int width = rows.Get()->Xsize;
+    const int height = rows.Get()->Ysize;
+    if (width == fitted.width && height == fitted.height) return RenderToSurface(rows.Get(), outcome);
+    ImageRef resampled;
+    if (VipsFailed(vips_resize(rows.Get(), resampled.Out(), static_cast<double>(fitted.width) / width, "vscale",
+                               static_cast<double>(fitted.height) / height, nullptr),
+                   "vips_resize", outcome)) {
+        return nullptr;
+    }
+    return RenderToSurface(resampled.Get(), outcome);
+}
+
+cairo_surface_t* DecodeJpeg(std::FILE* file, int maxWidth, int maxHeight, DecodeOutcome& outcome) {
+    ScaledJpeg jpeg(file);
+    if (!jpeg.Start(maxWidth, maxHeight)) {
+        outcome.status = jpeg.Status();
+        outcome.failure = jpeg.Failure();
+        return nullptr;
+    }
+    DecodeOutcome rendering;
+    cairo_surface_t* surface = nullptr;
+    std::thread renderer([&] { surface = ResampleAndRender(jpeg, rendering); });
+    const bool decoded = jpeg.Decode();
+    renderer.join();
+    // A decode that gave up explains why the rendering found no rows.
+    if (!decoded) {
+        outcome.status = jpeg.Status();
+        outcome.failure = jpeg.Failure();
+    } else if (rendering.failure) {
+        outcome.status = rendering.status;
+        outcome.failure = rendering.failure;
+    }
+    return surface;
+}
+
+// Read through the open file, never by name: libvips would take a name
+// ending in "]" for one carrying load options.
+cairo_surface_t* DecodeOther(std::FILE* file, int maxWidth, int maxHeight, DecodeOutcome& outcome) {
+    VipsSource* source = vips_source_new_from_descriptor(fileno(file));
+    std::fclose(file);  // the source holds a descriptor of its own
+    if (!source) {
+        VipsFailed(-1, "vips_source_new_from_descriptor", outcome);
+        return nullptr;
+    }
+    const std::unique_ptr<VipsSource, decltype(&g_object_unref)> owner(source, g_object_unref);
+    {
+        // Only the header is read here; the pixels wait for the thumbnailer.
+        ImageRef header(vips_image_new_from_source(source, "", "access", VIPS_ACCESS_SEQUENTIAL, nullptr));
+        if (!header.Get()) {
+            VipsFailed(-1, "vips_image_new_from_source", outcome);
+            return nullptr;
+        }
+        if (static_cast<std::int64_t>(header.Get()->Xsize) * header.Get()->Ysize > kMaxPicturePixels) {
+            outcome.failure = kPixelLimitFailure;
+            return nullptr;
+        }
+    }
+    ImageRef thumbnail;
+    if (VipsFailed(vips_thumbnail_source(source, thumbnail.Out(), maxWidth, "height", maxHeight, "size",
+                                         VIPS_SIZE_DOWN, "no_rotate", TRUE, nullptr),
+                   "vips_thumbnail_source", outcome)) {
+        return nullptr;
+    }
+    return RenderToSurface(thumbnail.Get(), outcome);
+}
+
+}  // namespace
+
+PixelSize FitWithin(int width, int height, int maxWidth, int maxHeight) {
+    const double scale = std::min({1.0, static_cast<double>(maxWidth) / width, static_cast<double>(maxHeight) / height});
+    const auto fit = [scale](int size, int limit) {
+        return std::clamp(static_cast<int>(std::lround(size * scale)), 1, std::max(1, std::min(size, limit)));
+    };
+    return {fit(width, maxWidth), fit(height, maxHeight)};
+}
+
+DecodeOutcome DecodePicture(const std::string& path, int maxWidth, int maxHeight) {
+    DecodeOutcome outcome;
+    if (!StartVips()) {
+        outcome.status = -1;
+        outcome.failure = "vips_init";
+        return outcome;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "rbe");
+    if (!file) {
+        outcome.status = errno;
+        outcome.failure = "fopen";
+        return outcome;
+    }
+    outcome.bitmap = IsJpeg(file) ? DecodeJpeg(file, maxWidth, maxHeight, outcome)
+                                  : DecodeOther(file, maxWidth, maxHeight, outcome);
+    return outcome;
+}

@@ -1,0 +1,36 @@
+// Picture files decoded into bitmaps for quadrants: at the size they are
+// shown at, never at full resolution when smaller will do. JPEG goes through
+// libjpeg-turbo's scaled decode and a libvips resample, every other format
+// through libvips' thumbnailer with shrink-on-load. Pixels stay as stored:
+// turning them upright is the caller's business.
+#pragma once
+
+#include <cairo.h>
+
+#include <cstdint>
+#include <string>
+
+// The largest picture decoded at all. Bigger than any camera makes; smaller
+// than the pictures whose header alone promises gigabytes.
+constexpr std::int64_t kMaxPicturePixels = std::int64_t{16384} * 16384;
+inline constexpr char kPixelLimitFailure[] = "Picture exceeds the pixel limit";
+
+struct DecodeOutcome {
+    cairo_surface_t* bitmap = nullptr;  // ARGB32, owned by the caller; null on failure
+    long status = 0;                    // the failing library's error code; 0 when none
+    const char* failure = nullptr;      // for the log: the call that failed, or why nothing was decoded
+};
+
+struct PixelSize {
+    int width = 0;
+    int height = 0;
+};
+
+// width × height scaled to fit within maxWidth × maxHeight, proportions kept
+// and rounded, never enlarged, at least one pixel each way.
+PixelSize FitWithin(int width, int height, int maxWidth, int maxHeight);
+
+// Decodes the file's first picture fitted within maxWidth × maxHeight (each
+// at least 1). A picture over kMaxPicturePixels is refused before any pixel
+// is decoded. A truncated or corrupt picture fails or comes out partly.
+DecodeOutcome DecodePicture(const std::string& path, int maxWidth, int maxHeight);

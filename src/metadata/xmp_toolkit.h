@@ -1,0 +1,78 @@
+// A thin binding over exempi. exempi reports failure through return values
+// and its error state; here every such failure is raised as XmpToolkitError,
+// so callers see one failure mechanism. Answers that are not failures (no
+// file open, no metadata, property absent) come back as false.
+#pragma once
+
+#include <exempi/xmp.h>
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+class XmpToolkitError : public std::runtime_error {
+public:
+    XmpToolkitError(const char* call, int code);
+    int Code() const { return code_; }  // exempi's error code; 0 when it gave none
+
+private:
+    int code_;
+};
+
+// Both halves of the toolkit (metadata core and file handlers) together:
+// exempi brings them up and down as one.
+bool StartXmpToolkit();
+void StopXmpToolkit();
+
+class XmpMeta {
+public:
+    XmpMeta();  // empty metadata
+    ~XmpMeta();
+    XmpMeta(const XmpMeta&) = delete;
+    XmpMeta& operator=(const XmpMeta&) = delete;
+
+    // False and value untouched when absent; raises when present but not an integer.
+    bool GetInt(const char* schema, const char* name, std::int32_t& value) const;
+    bool GetText(const char* schema, const char* name, std::string& value) const;
+    void SetInt(const char* schema, const char* name, std::int32_t value);
+    void SetText(const char* schema, const char* name, const std::string& value);
+
+    XmpPtr Handle() const { return meta_; }
+
+private:
+    XmpPtr meta_;
+};
+
+struct XmpFileInfo {
+    XmpOpenFileOptions openFlags{};
+    XmpFileType format{};
+    XmpFileFormatOptions handlerFlags{};
+};
+
+class XmpFile {
+public:
+    XmpFile();  // no file open
+    // Releases a file still open without writing it.
+    ~XmpFile();
+    XmpFile(const XmpFile&) = delete;
+    XmpFile& operator=(const XmpFile&) = delete;
+
+    // The path's bytes go to exempi as they stand. Raises when the file cannot
+    // be opened or no smart handler exists for its format.
+    void Open(const std::string& path, XmpOpenFileOptions options);
+    // False when no file is open.
+    bool GetFileInfo(XmpFileInfo& info) const;
+    // False when the file has no metadata; otherwise fills meta.
+    bool GetXmp(XmpMeta& meta);
+    void PutXmp(const XmpMeta& meta);
+    // Writes the file after PutXmp on a file opened for update; releases it otherwise.
+    void Close(XmpCloseFileOptions options);
+
+private:
+    XmpFilePtr file_;
+};
+
+constexpr XmpOpenFileOptions kXmpOpenForRead =
+    static_cast<XmpOpenFileOptions>(XMP_OPEN_READ | XMP_OPEN_USESMARTHANDLER);  // 0x21
+constexpr XmpOpenFileOptions kXmpOpenForUpdate =
+    static_cast<XmpOpenFileOptions>(XMP_OPEN_FORUPDATE | XMP_OPEN_USESMARTHANDLER);  // 0x22

@@ -1,0 +1,169 @@
+// Pictures decoded at the size they are shown at: sizes, colours, and
+// hostile files (decompression bombs, truncated and corrupt pictures).
+#include "metadata/picture_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "metadata/jpeg_decoder.h"
+#include "metadata/picture_files.h"
+
+namespace {
+
+using Bitmap = std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)>;
+
+struct Decoded {
+    Bitmap bitmap{nullptr, cairo_surface_destroy};
+    long status = 0;
+    std::string failure;
+};
+
+Decoded Decode(const std::string& path, int maxWidth, int maxHeight) {
+    const DecodeOutcome outcome = DecodePicture(path, maxWidth, maxHeight);
+    return {Bitmap(outcome.bitmap, cairo_surface_destroy), outcome.status, outcome.failure ? outcome.failure : ""};
+}
+
+std::uint32_t PixelAt(cairo_surface_t* surface, int x, int y) {
+    const unsigned char* row = cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
+    return reinterpret_cast<const std::uint32_t*>(row)[x];
+}
+
+// Channels within a tolerance, for lossy formats.
+void ExpectColour(std::uint32_t pixel, std::uint32_t expected, int tolerance = 12) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        const int got = static_cast<int>((pixel >> shift) & 0xFF);
+        const int want = static_cast<int>((expected >> shift) & 0xFF);
+        EXPECT_NEAR(got, want, tolerance) << std::hex << "pixel 0x" << pixel << " expected 0x" << expected;
+    }
+}
+
+using PictureDecoderTest = PictureFileTest;
+
+TEST(FitWithinTest, KeepsProportionsNeverEnlargesAndKeepsAPixel) {
+    const struct {
+        int width, height, maxWidth, maxHeight, fittedWidth, fittedHeight;
+    } cases[] = {
+        {4000, 3000, 373, 280, 373, 280}, {300, 200, 400, 280, 300, 200}, {6000, 4000, 640, 360, 540, 360},
+        {4256, 2832, 541, 360, 541, 360}, {10000, 1, 100, 100, 100, 1},   {1, 10000, 100, 100, 1, 100},
+    };
+    for (const auto& c : cases) {
+        const PixelSize fitted = FitWithin(c.width, c.height, c.maxWidth, c.maxHeight);
+        EXPECT_EQ(fitted.width, c.fittedWidth) << c.width << "x" << c.height;
+        EXPECT_EQ(fitted.height, c.fittedHeight) << c.width << "x" << c.height;
+    }
+}
+
+TEST(JpegScaleNumeratorTest, SmallestScalingThatStillCovers) {
+    EXPECT_EQ(JpegScaleNumerator(6000, 4000, 540, 360), 1);
+    EXPECT_EQ(JpegScaleNumerator(1728, 1152, 540, 360), 3);  // 648 × 432; 2/8 gives 432 × 288
+    EXPECT_EQ(JpegScaleNumerator(4256, 2832, 541, 360), 2);
+    EXPECT_EQ(JpegScaleNumerator(300, 200, 300, 200), 8);
+}
+
+TEST_F(PictureDecoderTest, EveryFormatComesOutFittedAndInItsColours) {
+    // Left half red, right half blue: channel order and placement both show.
+    for (const char* name : {"halves.jpg", "halves.png", "halves.gif", "halves.tif", "halves.webp", "cmyk.jpg",
+                             "deep.png"}) {
+        std::string extra;
+        if (std::string(name) == "cmyk.jpg") extra = "-colorspace CMYK";
+        if (std::string(name) == "deep.png") extra = "-depth 16";
+        const std::string path = PathOf(name);
+        Shell("convert -size 400x300 xc:red -size 400x300 xc:blue +append " + extra + " " + ShellQuote(path));
+        const Decoded decoded = Decode(path, 373, 280);
+        ASSERT_TRUE(decoded.bitmap) << name << ": " << decoded.failure;
+        EXPECT_EQ(cairo_image_surface_get_width(decoded.bitmap.get()), 373) << name;
+        EXPECT_EQ(cairo_image_surface_get_height(decoded.bitmap.get()), 140) << name;
+        ExpectColour(PixelAt(decoded.bitmap.get(), 40, 70), 0xFFFF0000);
+        ExpectColour(PixelAt(decoded.bitmap.get(), 330, 70), 0xFF0000FF);
+    }
+}
+
+TEST_F(PictureDecoderTest, GreyJpegAndTranslucentPngComeOutAsCairoExpects) {
+    const std::string grey = PathOf("grey.jpg");
+    Shell("convert -size 64x64 xc:gray50 -colorspace Gray " + ShellQuote(grey));
+    Decoded decoded = Decode(grey, 64, 64);
+    ASSERT_TRUE(decoded.bitmap) << decoded.failure;
+    ExpectColour(PixelAt(decoded.bitmap.get(), 10, 10), 0xFF7F7F7F, 3);
+
+    // Premultiplied: half-transparent red is 0x80 alpha over 0x80 red.
+    const std::string glass = PathOf("glass.png");
+    Shell("convert -size 64x64 'xc:rgba(255,0,0,0.5)' " + ShellQuote(glass));
+    decoded = Decode(glass, 64, 64);
+    ASSERT_TRUE(decoded.bitmap) << decoded.failure;
+    ExpectColour(PixelAt(decoded.bitmap.get(), 10, 10), 0x80800000, 2);
+}
+
+TEST_F(PictureDecoderTest, ScaledJpegMatchesAResampleOfTheFullDecode) {
+    // Detail everywhere, so that rows taken from the wrong place would show.
+    const std::string path = MakePicture("detail.jpg", 1728, 1152);
+    const std::string reference = PathOf("reference.png");
+    Shell("convert " + ShellQuote(path) + " -resize 540x360 " + ShellQuote(reference));
+    const Decoded ours = Decode(path, 540, 360);
+    const Decoded theirs = Decode(reference, 540, 360);
+    ASSERT_TRUE(ours.bitmap && theirs.bitmap);
+    ASSERT_EQ(cairo_image_surface_get_width(ours.bitmap.get()), 540);
+    ASSERT_EQ(cairo_image_surface_get_height(ours.bitmap.get()), 360);
+    double difference = 0;
+    for (int y = 0; y < 360; ++y) {
+        for (int x = 0; x < 540; ++x) {
+            const std::uint32_t a = PixelAt(ours.bitmap.get(), x, y);
+            const std::uint32_t b = PixelAt(theirs.bitmap.get(), x, y);
+            for (int shift = 0; shift < 24; shift += 8) {
+                difference += std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF));
+            }
+        }
+    }
+    EXPECT_LT(difference / (540 * 360 * 3), 4.0);
+}
+
+TEST_F(PictureDecoderTest, PicturesOverThePixelLimitAreRefusedBeforeDecoding) {
+    WriteWhole(PathOf("bomb.png"), PngClaiming(30000, 30000));
+
+    // A real JPEG whose frame header claims 65,000 × 65,000.
+    const std::string jpeg = MakePicture("bomb.jpg", 64, 48);
+    std::string bytes = ReadWhole(jpeg);
+    const auto frame = bytes.find("\xFF\xC0");
+    ASSERT_NE(frame, std::string::npos);
+    for (const std::size_t at : {frame + 5, frame + 7}) {
+        bytes[at] = static_cast<char>(0xFD);
+        bytes[at + 1] = static_cast<char>(0xE8);
+    }
+    WriteWhole(jpeg, bytes);
+
+    for (const char* name : {"bomb.png", "bomb.jpg"}) {
+        const Decoded decoded = Decode(PathOf(name), 400, 280);
+        EXPECT_FALSE(decoded.bitmap) << name;
+        EXPECT_EQ(decoded.failure, kPixelLimitFailure) << name;
+        EXPECT_EQ(decoded.status, 0) << name;
+    }
+}
+
+TEST_F(PictureDecoderTest, DamagedPicturesAreSkippedOrShownPartly) {
+    const std::string jpeg = ReadWhole(MakePicture("whole.jpg", 640, 480));
+    const std::string png = ReadWhole(MakePicture("whole.png", 640, 480));
+    WriteWhole(PathOf("truncated.jpg"), jpeg.substr(0, jpeg.size() / 2));
+    WriteWhole(PathOf("truncated.png"), png.substr(0, png.size() / 2));
+    std::string scrambled = jpeg;
+    for (std::size_t i = scrambled.size() / 3; i < scrambled.size(); i += 7) scrambled[i] = static_cast<char>(i * 31);
+    WriteWhole(PathOf("scrambled.jpg"), scrambled);
+    WriteWhole(PathOf("header-only.jpg"), jpeg.substr(0, 200));
+    WriteWhole(PathOf("not-a-picture.png"), "plain text, not a picture\n");
+
+    // A truncated JPEG keeps what arrived; the rest comes out grey.
+    const Decoded truncated = Decode(PathOf("truncated.jpg"), 320, 240);
+    ASSERT_TRUE(truncated.bitmap) << truncated.failure;
+    EXPECT_EQ(cairo_image_surface_get_width(truncated.bitmap.get()), 320);
+
+    for (const char* name : {"truncated.png", "scrambled.jpg", "header-only.jpg", "not-a-picture.png"}) {
+        const Decoded decoded = Decode(PathOf(name), 320, 240);
+        if (!decoded.bitmap) {
+            EXPECT_FALSE(decoded.failure.empty()) << name;
+        }
+    }
+    EXPECT_FALSE(Decode(PathOf("not-a-picture.png"), 320, 240).bitmap);
+    EXPECT_EQ(Decode(PathOf("nowhere.jpg"), 320, 240).failure, "fopen");
+}
+
+}  // namespace
