@@ -13,24 +13,16 @@
 #include "display/collage.h"
 #include "display/saver_state.h"
 #include "imaging/graphics_state.h"
-#include "platform/headless/headless.h"
 #include "platform/store.h"
-#include "platform/store_test_support.h"
+#include "platform/headless_window_test_support.h"
 #include "settings/preferences.h"
 
 namespace fs = std::filesystem;
 
-class WalkTest : public ScratchStoreTest {
+class WalkTest : public HeadlessWindowTest {
 protected:
     void SetUp() override {
-        ScratchStoreTest::SetUp();
-        setenv("KALEIDRA_BACKEND", "headless", 1);
-        ASSERT_TRUE(InitPlatform(nullptr));
-        WNDCLASS wc;
-        wc.lpfnWndProc = DefWindowProc;
-        wc.lpszClassName = "Walk";
-        RegisterClass(wc);
-        hwnd = CreateWindowEx(0, "Walk", "w", WS_POPUP, 0, 0, 800, 600, nullptr, nullptr);
+        HeadlessWindowTest::SetUp();
         StartGdiplus();
         q.right = 400;
         q.bottom = 300;
@@ -46,8 +38,7 @@ protected:
     void TearDown() override {
         ResetWalk();
         CloseDebugLog();
-        ShutdownPlatform();
-        ScratchStoreTest::TearDown();
+        HeadlessWindowTest::TearDown();
     }
 
     static void ResetWalk() {
@@ -96,7 +87,6 @@ protected:
         return all;
     }
 
-    HWND hwnd = nullptr;
     Quadrant q;
     fs::path top;
 };

@@ -7,8 +7,7 @@
 
 #include "metadata/quadrant_menu.h"
 #include "metadata/xmp_metadata.h"
-#include "platform/headless/headless.h"
-#include "platform/store_test_support.h"
+#include "platform/headless_window_test_support.h"
 
 namespace {
 
@@ -26,17 +25,10 @@ std::string Exif(const fs::path& file, const char* tag) {
     return out;
 }
 
-class QuadrantMenuTest : public ScratchStoreTest {
+class QuadrantMenuTest : public HeadlessWindowTest {
 protected:
     void SetUp() override {
-        ScratchStoreTest::SetUp();
-        setenv("KALEIDRA_BACKEND", "headless", 1);
-        ASSERT_TRUE(InitPlatform(nullptr));
-        WNDCLASS wc;
-        wc.lpfnWndProc = DefWindowProc;
-        wc.lpszClassName = "Menu";
-        RegisterClass(wc);
-        hwnd = CreateWindowEx(0, "Menu", "m", WS_POPUP, 0, 0, 800, 600, nullptr, nullptr);
+        HeadlessWindowTest::SetUp();
         file = WorkDir() / "photo.jpg";
         ASSERT_EQ(std::system(("convert -size 64x48 xc:tomato '" + file.string() + "'").c_str()), 0);
         q.left = 100, q.top = 50, q.right = 500, q.bottom = 350;
@@ -46,8 +38,7 @@ protected:
     void TearDown() override {
         headless::OnMenu(nullptr);
         TerminateXmpToolkit();
-        ShutdownPlatform();
-        ScratchStoreTest::TearDown();
+        HeadlessWindowTest::TearDown();
     }
 
     // Opens the menu and picks `id` (0 dismisses); keeps the items as built.
@@ -66,7 +57,6 @@ protected:
         return GetUpdateRect(hwnd, &update) && update == (Rect{q.left, q.top, q.right, q.bottom});
     }
 
-    HWND hwnd = nullptr;
     fs::path file;
     Quadrant q;
     std::vector<MenuItem> items;

@@ -5,8 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/headless/headless.h"
-#include "platform/store_test_support.h"
+#include "platform/headless_window_test_support.h"
 #include "video/placement.h"
 #include "video/video_graph.h"
 
@@ -21,7 +20,7 @@ TEST(VideoPlacement, WholeFactorsUpAndWholePercentagesDown) {
     EXPECT_EQ(PlaceVideo(0, 0, 500, 700, 640, 0), PlaceVideo(0, 0, 500, 700, 320, 240)) << "a size of 0";
 }
 
-class VideoTest : public ScratchStoreTest {
+class VideoTest : public HeadlessWindowTest {
 protected:
     static void SetUpTestSuite() {
         clips_ = fs::temp_directory_path() / ("kaleidra-clips-" + std::to_string(getpid()));
@@ -33,20 +32,6 @@ protected:
     }
     static void TearDownTestSuite() { fs::remove_all(clips_); }
 
-    void SetUp() override {
-        ScratchStoreTest::SetUp();
-        setenv("KALEIDRA_BACKEND", "headless", 1);
-        ASSERT_TRUE(InitPlatform(nullptr));
-        WNDCLASS wc;
-        wc.lpfnWndProc = DefWindowProc;
-        wc.lpszClassName = "Owner";
-        RegisterClass(wc);
-        owner = CreateWindowEx(0, "Owner", "o", WS_POPUP, 0, 0, 1000, 800, nullptr, nullptr);
-    }
-    void TearDown() override {
-        ShutdownPlatform();
-        ScratchStoreTest::TearDown();
-    }
 
     // Polls as the collage tick does, with a real-time limit.
     static bool EndsWithin(VideoGraph& video, std::chrono::seconds limit) {
@@ -57,14 +42,13 @@ protected:
     }
 
     static fs::path clips_;
-    HWND owner = nullptr;
 };
 
 fs::path VideoTest::clips_;
 
 TEST_F(VideoTest, ClipPlaysAtItsPlacedSizeToItsEnd) {
     VideoGraph video;
-    ASSERT_TRUE(video.OpenAsDynamicMedia(owner, (clips_ / "clip.avi").string(), 100, 50, 600, 750, false));
+    ASSERT_TRUE(video.OpenAsDynamicMedia(hwnd, (clips_ / "clip.avi").string(), 100, 50, 600, 750, false));
     EXPECT_TRUE(video.IsMediaOpen());
     EXPECT_FALSE(video.HasMediaEnded()) << "half a second of video is still playing";
     EXPECT_FALSE(video.Muted()) << "the volume is not touched";
@@ -83,14 +67,14 @@ TEST_F(VideoTest, ClipPlaysAtItsPlacedSizeToItsEnd) {
 
 TEST_F(VideoTest, FileThatIsNoVideoIsRunAndThenEnds) {
     VideoGraph video;
-    ASSERT_TRUE(video.OpenAsDynamicMedia(owner, (clips_ / "notes.avi").string(), 0, 0, 300, 400, true));
+    ASSERT_TRUE(video.OpenAsDynamicMedia(hwnd, (clips_ / "notes.avi").string(), 0, 0, 300, 400, true));
     EXPECT_TRUE(video.Muted());
     EXPECT_TRUE(EndsWithin(video, std::chrono::seconds(10)));
 }
 
 TEST_F(VideoTest, ClosingWhilePlayingReleasesTheWindow) {
     VideoGraph video;
-    ASSERT_TRUE(video.OpenAsDynamicMedia(owner, (clips_ / "clip.avi").string(), 0, 0, 300, 400, false));
+    ASSERT_TRUE(video.OpenAsDynamicMedia(hwnd, (clips_ / "clip.avi").string(), 0, 0, 300, 400, false));
     HWND window = video.VideoWindow();
     EXPECT_TRUE(IsWindow(window));
     video.CloseDynamicMedia();
