@@ -20,8 +20,6 @@ std::unique_ptr<std::deque<std::string>> FolderQueue;
 
 namespace {
 
-constexpr std::size_t kMaxPathUnits = 259;  // a path buffer of 260 units with its terminator
-constexpr std::size_t kPathBufferBytes = 520;
 
 WIN32_FIND_DATA searchBuffer;  // the entry most recently delivered and not yet examined
 
@@ -50,7 +48,7 @@ void OpenNextQueuedFolder(bool* moreFiles) {
     if (FolderQueue->empty()) return;
     CurrentFolder = FolderQueue->front();
     // A queued path is at most 259 units, so its pattern is cut, never refused.
-    std::string pattern = CutToUtf16Units(CurrentFolder + "/*", kMaxPathUnits);
+    std::string pattern = BoundedPath(CurrentFolder + "/*");
     searchBuffer.cFileName.clear();
     Log(pattern);
     Log("Calling FindFirstFile\n");
@@ -106,7 +104,7 @@ void StartScan() {
         if (SHGetValue(settingsKeyPath, "Path", &CurrentFolder, kPathBufferBytes) != ERROR_SUCCESS) {
             std::string documents;
             if (SHGetSpecialFolderPath(CSIDL_PERSONAL, &documents, true))
-                CurrentFolder = CutToUtf16Units(documents, kMaxPathUnits);
+                CurrentFolder = BoundedPath(documents);
             else
                 LogEntry(1, "SHGetSpecialFolderPath");
             SHSetValue(settingsKeyPath, "Path", CurrentFolder);
@@ -129,7 +127,7 @@ void ScreenSaverTimer(HWND hwnd, Quadrant* q) {
     int targetWidth = q->right - q->left;
     int targetHeight = q->bottom - metadataBandHeight - q->top;
     for (;;) {
-        q->path = CutToUtf16Units(CurrentFolder + "/" + searchBuffer.cFileName, kMaxPathUnits);
+        q->path = BoundedPath(CurrentFolder + "/" + searchBuffer.cFileName);
         if (Utf16Length(searchBuffer.cFileName) > 3) Log(q->path);
         bool found = Examine(hwnd, q, targetWidth, targetHeight);
 

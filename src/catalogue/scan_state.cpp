@@ -7,12 +7,12 @@
 #include "diag/debug_log.h"
 #include "display/saver_state.h"
 #include "imaging/graphics_state.h"
+#include "platform/paths.h"
 #include "platform/store.h"
 #include "settings/preferences.h"
 
 namespace {
 
-constexpr std::size_t kPathBufferBytes = 520;
 constexpr std::size_t kIndexBufferBytes = 20;
 
 std::string QueueKey() { return std::string(settingsKeyPath) + "Queue"; }

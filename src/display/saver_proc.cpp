@@ -11,13 +11,11 @@
 #include "metadata/xmp_metadata.h"
 #include "platform/paths.h"
 #include "platform/store.h"
-#include "platform/text.h"
 #include "resources/resource_ids.h"
 #include "settings/preferences.h"
 
 namespace {
 
-constexpr std::size_t kMaxPathUnits = 259;
 constexpr UINT kMenuHoldMs = 9999999;
 constexpr UINT kMouseHoldMs = 15000;
 constexpr UINT kFirstTickMs = 5000;
@@ -31,8 +29,8 @@ void ComputeBandHeight() {
 
 void SpecialFolder(int csidl, std::string* path, std::string* name) {
     std::string found;
-    *path = SHGetSpecialFolderPath(csidl, &found, true) ? CutToUtf16Units(found, kMaxPathUnits) : std::string();
-    *name = CutToUtf16Units(PathStripPath(*path), kMaxPathUnits);
+    *path = SHGetSpecialFolderPath(csidl, &found, true) ? BoundedPath(found) : std::string();
+    *name = BoundedPath(PathStripPath(*path));
 }
 
 bool Flag(PreferenceId id, long defaultValue) { return ReadLongFromPreferences(id, defaultValue) == 1; }

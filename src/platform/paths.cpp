@@ -3,6 +3,8 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 
+#include "platform/text.h"
+
 bool SHGetSpecialFolderPath(int csidl, std::string* path, bool create) {
     GUserDirectory which;
     const char* fallback;
@@ -38,3 +40,5 @@ std::string PathStripPath(std::string_view path) {
     if (slash == std::string_view::npos || trimmed.size() == 1) return std::string(path);
     return std::string(path.substr(slash + 1));
 }
+
+std::string BoundedPath(std::string_view path) { return CutToUtf16Units(path, kMaxPathUnits); }

@@ -1,8 +1,18 @@
 // Special folders and path pieces.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+
+// A path buffer holds 260 UTF-16 units with its terminator: paths are at
+// most 259 units, and a reader's buffer is 520 bytes.
+constexpr std::size_t kPathChars = 260;
+constexpr std::size_t kMaxPathUnits = kPathChars - 1;
+constexpr std::size_t kPathBufferBytes = kPathChars * 2;
+
+// The path as a 260-unit buffer holds it: cut at a code-point boundary.
+std::string BoundedPath(std::string_view path);
 
 constexpr int CSIDL_PERSONAL = 5;     // the documents folder
 constexpr int CSIDL_MYPICTURES = 39;  // the pictures folder

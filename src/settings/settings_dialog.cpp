@@ -5,6 +5,7 @@
 
 #include "catalogue/scan_state.h"
 #include "diag/debug_log.h"
+#include "platform/paths.h"
 #include "platform/store.h"
 #include "platform/text.h"
 #include "resources/resource_ids.h"
@@ -17,9 +18,6 @@ namespace {
 constexpr std::string_view kVersionLine = "Kaleidra Screen Saver 1.4beta2";
 constexpr std::string_view kBuildStamp = "Sun Oct 22 20:02:26 2006";
 
-// A path buffer: 260 UTF-16 units with the terminator.
-constexpr int kPathChars = 260;
-constexpr std::size_t kPathBufferBytes = 520;
 
 // ImagesPerScreen by slider position.
 constexpr long kPicturesPerScreen[] = {1, 2, 4, 6, 9, 12, 16, 24, 30, 36, 42};
@@ -122,7 +120,7 @@ void Browse(HWND dialog) {
     if (!SHBrowseForFolder(info, &name)) return;
     // A path that the folder line cannot hold would be stored cut, naming
     // another folder: such a choice does not count.
-    if (Utf16Length(name) >= static_cast<std::size_t>(kPathChars)) {
+    if (Utf16Length(name) >= kPathChars) {
         LogEntry(0, "Browse: folder path too long");
         return;
     }
@@ -136,7 +134,7 @@ void StoreSettings(HWND dialog) {
     if (folderChanged) {
         LogEntry(0, "IDOK");
         std::string path;
-        GetDlgItemText(dialog, kFolderTextId, &path, kPathChars);
+        GetDlgItemText(dialog, kFolderTextId, &path, static_cast<int>(kPathChars));
         long status = SHSetValue(settingsKeyPath, EnumToPlatformKey(PreferenceId::Path), path);
         LogEntry(status, "IDOK SHSetValue");
         LogEntry(0, path);
