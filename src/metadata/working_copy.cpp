@@ -116,3 +116,7 @@ void WorkingCopy::ReplaceOriginal() {
                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.Get() >= 0) fsync(folder.Get());
 }
+
+bool IsWriteDebris(std::string_view name) { return name.starts_with(".kaleidra-"); }
+
+void RemoveWriteDebris(const std::string&, const std::string&) {}

@@ -1,40 +1,54 @@
 // A private copy of a picture file to edit in place of the picture itself.
-// exempi rewrites a file by renaming it away and a new one into its place,
-// with a moment in between where the picture's name holds nothing, and the
-// new file takes default permissions. Edited through a copy instead, the
-// picture is only ever replaced whole, by one rename, once the copy is
-// complete, on disk, and carries the picture's permissions and owner: a
-// process killed at any moment leaves either the old or the new picture.
+// Each write works in a private folder of its own beside the picture
+// (".kaleidra-XXXXXX", mode 0700, locked while the write runs), so that
+// nothing a write or the toolkit makes is ever more visible than the picture
+// or shown by the folder walk. The picture is replaced only by a complete,
+// flushed copy: by one rename when that keeps everything the file carries
+// (owner, group, mode, links, extended attributes), otherwise by copying the
+// bytes back into the picture itself, guarded by a backup that the next
+// visit to the folder restores should the copy-back have been cut short.
 #pragma once
 
 #include <sys/types.h>
 
 #include <string>
+#include <string_view>
 
 class WorkingCopy {
 public:
-    // Copies the file beside it under a hidden name. Raises std::system_error
-    // when the file cannot be written in place of the copy: it is not a
-    // regular file, cannot be opened for writing, carries no write permission
-    // at all, or its folder takes no new file.
+    // Copies the file into a new private folder beside it. Raises
+    // std::system_error when the picture cannot be written: not a regular
+    // file, cannot be opened for writing, carries no write permission at
+    // all, or its folder takes no new entry.
     explicit WorkingCopy(const std::string& path);
-    // Removes the copy unless it has replaced the picture.
+    // Removes the private folder and everything in it.
     ~WorkingCopy();
     WorkingCopy(const WorkingCopy&) = delete;
     WorkingCopy& operator=(const WorkingCopy&) = delete;
 
+    // The copy to edit and verify; same suffix as the picture.
     const std::string& Path() const { return copyPath_; }
+    // The picture, symbolic links resolved.
+    const std::string& PicturePath() const { return picturePath_; }
 
-    // Gives the copy the picture's permissions and owner, flushes it and
-    // renames it over the picture. Raises std::system_error, leaving the
-    // picture as it was, when any of that fails.
+    // Puts the copy's bytes in the picture's place. Raises std::system_error,
+    // leaving the picture as it was, when that fails before it began.
     void ReplaceOriginal();
 
 private:
-    std::string picturePath_;  // symbolic links resolved: the link keeps pointing at the picture
+    std::string picturePath_;
+    std::string folderPath_;  // the private folder
     std::string copyPath_;
-    mode_t mode_ = 0;
+    int folderLock_ = -1;     // the private folder, held open and locked
+    mode_t mode_ = 0;  // interim, until the private folder lands
     uid_t owner_ = 0;
     gid_t group_ = 0;
     bool replaced_ = false;
 };
+
+// Whether a folder entry's name is one a write of ours leaves behind.
+bool IsWriteDebris(std::string_view name);
+
+// Finishes or undoes what a killed write left under name in folder, then
+// removes it. Leaves alone what a running write still holds. Never throws.
+void RemoveWriteDebris(const std::string& folder, const std::string& name);
