@@ -5,7 +5,7 @@
 
 #include "catalogue/scan_state.h"
 #include "diag/debug_log.h"
-#include "display/collage.h"
+#include "display/quadrant.h"
 #include "display/saver_state.h"
 #include "metadata/extract_preview.h"
 #include "platform/paths.h"

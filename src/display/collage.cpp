@@ -97,31 +97,6 @@ Quadrant* HitTestQuadrant(int x, int y) {
     return nullptr;
 }
 
-void ClearQuadrant(Quadrant* q) {
-    q->picture.ReleasePicture();
-    q->menuOpen = false;
-    q->info.rating = 0;
-    q->info.isPrivate = false;
-    q->editable = false;
-}
-
-void StopQuadrantVideo(Quadrant* q) {
-    q->info.rating = 0;
-    q->info.isPrivate = false;
-    q->editable = false;
-    q->menuOpen = false;
-    try {
-        q->video.CloseDynamicMedia();
-    } catch (...) {
-        // A player that fails while stopping is gone all the same; the quadrant is refilled.
-    }
-}
-
-void ReleaseQuadrant(Quadrant* q) {
-    q->video.CloseDynamicMedia();
-    q->picture.ReleasePicture();
-}
-
 void DestroyQuadrants() {
     while (!quadrantList.empty()) {
         std::unique_ptr<Quadrant> q = std::move(quadrantList.front());

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "display/collage.h"
+#include "display/quadrant.h"
 #include "platform/window.h"
 
 enum QuadrantCommand : UINT {

@@ -1,0 +1,31 @@
+// One cell of the collage and the operations that the collage, the folder
+// walk and the menu share on it. Below all three, so that each can use it.
+#pragma once
+
+#include <string>
+
+#include "imaging/picture_holder.h"
+#include "metadata/picture_metadata.h"
+#include "video/video_graph.h"
+
+struct Quadrant {
+    Quadrant* rightNeighbour = nullptr;  // same row of the same monitor grid
+    Quadrant* belowNeighbour = nullptr;  // same column of the same monitor grid
+    bool covered = false;                // hidden under an enlarged neighbour
+    bool enlarged = false;               // spans itself, its right, lower and lower-right neighbours
+    std::string path;
+    PictureHolder picture;
+    VideoGraph video;
+    bool editable = false;
+    int left = 0, top = 0, right = 0, bottom = 0;  // client pixels; right and bottom exclusive
+    bool menuOpen = false;
+    int index = 0;                                 // creation number across all monitors
+    PictureMetadata info;
+};
+
+// Empties the picture and forgets what the menu may change.
+void ClearQuadrant(Quadrant* q);
+// Forgets what the menu may change and closes the video; never throws.
+void StopQuadrantVideo(Quadrant* q);
+// Lets go of the video and the picture.
+void ReleaseQuadrant(Quadrant* q);
