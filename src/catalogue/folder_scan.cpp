@@ -2,6 +2,7 @@
 
 #include <array>
 #include <string_view>
+#include <utility>
 
 #include "catalogue/scan_state.h"
 #include "diag/debug_log.h"
@@ -59,8 +60,11 @@ void OpenNextQueuedFolder(bool* moreFiles) {
     *moreFiles = true;
 }
 
-// Examines the entry in the search buffer; true when it put a picture into the quadrant.
-bool Examine(HWND hwnd, Quadrant* q, int targetWidth, int targetHeight) {
+// Examines the entry in the search buffer, found under path; true when it
+// put a picture into the quadrant. The quadrant's path, record and picture
+// change only together, when something new is shown: the band and the menu
+// must never name a file other than the one on screen.
+bool Examine(HWND hwnd, Quadrant* q, const std::string& path, int targetWidth, int targetHeight) {
     const std::string& name = searchBuffer.cFileName;
     if (Utf16Length(name) <= 3 || searchBuffer.hidden) return false;
     if (searchBuffer.directory) {
@@ -68,17 +72,29 @@ bool Examine(HWND hwnd, Quadrant* q, int targetWidth, int targetHeight) {
         LogText(" has child dir ");
         LogText(name);
         LogText("\n");
-        if (includeSubdirectories) FolderQueue->push_back(q->path);
+        if (includeSubdirectories) FolderQueue->push_back(path);
         return false;
     }
-    if (IsVideoName(q->path)) {
-        if (playVideo && !gSmallWindow && IsDynamicMedia(hwnd, q)) videoStartedThisTick = true;
+    if (IsVideoName(path)) {
+        if (!playVideo || gSmallWindow) return false;
+        std::string shown = std::exchange(q->path, path);
+        if (IsDynamicMedia(hwnd, q)) {
+            ClearQuadrant(q);
+            videoStartedThisTick = true;
+        } else {
+            q->path = std::move(shown);
+        }
         return false;
     }
+    PictureHolder picture;
+    PictureMetadata info;
+    ExtractPreview(path, targetWidth, targetHeight, picture, info);
+    if (!picture.HasPicture()) return false;
     ClearQuadrant(q);
-    ExtractPreview(q->path, targetWidth, targetHeight, q->picture, q->info);
-    if (!q->picture.HasPicture()) return false;
-    q->editable = EndsWithAny(q->path, kEditableSuffixes);
+    q->picture.Swap(picture);
+    q->info = info;
+    q->path = path;
+    q->editable = EndsWithAny(path, kEditableSuffixes);
     return true;
 }
 
@@ -127,9 +143,9 @@ void ScreenSaverTimer(HWND hwnd, Quadrant* q) {
     int targetWidth = q->right - q->left;
     int targetHeight = q->bottom - metadataBandHeight - q->top;
     for (;;) {
-        q->path = BoundedPath(CurrentFolder + "/" + searchBuffer.cFileName);
-        if (Utf16Length(searchBuffer.cFileName) > 3) Log(q->path);
-        bool found = Examine(hwnd, q, targetWidth, targetHeight);
+        const std::string path = BoundedPath(CurrentFolder + "/" + searchBuffer.cFileName);
+        if (Utf16Length(searchBuffer.cFileName) > 3) Log(path);
+        bool found = Examine(hwnd, q, path, targetWidth, targetHeight);
 
         searchBuffer.cFileName.clear();
         bool moreFiles = FindNextFile(gFindFileHandle, &searchBuffer);

@@ -1,5 +1,7 @@
 #include "imaging/picture_holder.h"
 
+#include <utility>
+
 #include "imaging/graphics_state.h"
 #include "imaging/my_istream.h"
 
@@ -114,4 +116,10 @@ void PictureHolder::ReleasePicture() {
     DestroySurface(resourceImage_);
     DestroySurface(bitmapImage_);
     DestroySurface(bitmapHandle_);
+}
+
+void PictureHolder::Swap(PictureHolder& other) noexcept {
+    std::swap(bitmapHandle_, other.bitmapHandle_);
+    std::swap(bitmapImage_, other.bitmapImage_);
+    std::swap(resourceImage_, other.resourceImage_);
 }

@@ -33,6 +33,9 @@ public:
     std::uint32_t GetHeight() const;
     bool HasPicture() const;
     void ReleasePicture();
+    // Trades contents with other, so that a picture made aside replaces the
+    // shown one in one step.
+    void Swap(PictureHolder& other) noexcept;
     // Stretches the picture to exactly this rectangle (right and bottom
     // exclusive) without keeping its aspect ratio; an empty holder draws nothing.
     void DrawInto(HDC dc, int left, int top, int right, int bottom) const;

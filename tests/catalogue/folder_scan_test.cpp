@@ -7,6 +7,9 @@
 #include <chrono>
 #include <set>
 
+#include "metadata/quadrant_menu.h"
+#include "metadata/xmp_metadata.h"
+#include "platform/headless/headless.h"
 #include "walk_fixture.h"
 
 namespace {
@@ -138,6 +141,36 @@ TEST_F(WalkTest, UnopenableQueuedFolderIsPassedOver) {
     ASSERT_EQ(Step(), "first.png");
     fs::remove_all(top / "Gone");
     EXPECT_EQ(Step(), "Kept/b1.png");
+}
+
+// A step that passes a folder, a video it may not play and a hidden file
+// finds nothing: the quadrant keeps its picture, and the menu acts on it.
+TEST_F(WalkTest, AStepThatFindsNothingLeavesTheShownPictureInCharge) {
+    playVideo = false;
+    const fs::path shown = top / "shown.jpg";
+    ASSERT_EQ(std::system(("convert -size 64x48 xc:tomato '" + shown.string() + "'").c_str()), 0);
+    fs::create_directories(top / "Clips");
+    WriteWhole(top / "movie.avi", "RIFF....AVI LIST");
+    Picture(top / ".hidden.png");
+    ASSERT_EQ(Step(), "shown.jpg");
+    ScreenSaverTimer(hwnd, &q);  // the rest of the tree: nothing to show
+    ASSERT_TRUE(q.picture.HasPicture());
+    EXPECT_EQ(q.path, shown.string());
+    EXPECT_TRUE(q.editable);
+
+    std::string menuPath;
+    headless::OnMenu([&](const std::vector<MenuItem>& items, Point) {
+        menuPath = items.at(1).text;
+        return static_cast<UINT>(kNoRanking + 4);
+    });
+    ShowQuadrantMenu(hwnd, &q, 10, 10);
+    headless::OnMenu(nullptr);
+    TerminateXmpToolkit();
+    EXPECT_EQ(menuPath, shown.string());
+    EXPECT_EQ(ReadWhole(top / "movie.avi"), "RIFF....AVI LIST");
+    PictureMetadata written;
+    ScanFileForMetadata(shown.string(), written);
+    EXPECT_EQ(written.rating, 4);
 }
 
 }  // namespace
