@@ -2,6 +2,7 @@
 // walk and the menu share on it. Below all three, so that each can use it.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "imaging/picture_holder.h"
@@ -9,6 +10,11 @@
 #include "video/video_graph.h"
 
 struct Quadrant {
+    Quadrant() = default;
+    ~Quadrant() { *alive = false; }
+    Quadrant(const Quadrant&) = delete;
+    Quadrant& operator=(const Quadrant&) = delete;
+
     Quadrant* rightNeighbour = nullptr;  // same row of the same monitor grid
     Quadrant* belowNeighbour = nullptr;  // same column of the same monitor grid
     bool covered = false;                // hidden under an enlarged neighbour
@@ -21,6 +27,9 @@ struct Quadrant {
     bool menuOpen = false;
     int index = 0;                                 // creation number across all monitors
     PictureMetadata info;
+    // False once the quadrant is gone. A nested message loop (the menu's)
+    // can outlive it: a close request destroys every quadrant inside it.
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 };
 
 // Empties the picture and forgets what the menu may change.

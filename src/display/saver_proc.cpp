@@ -120,8 +120,12 @@ LRESULT OnClick(HWND hwnd, LPARAM lParam) {
     q->menuOpen = true;
     InvalidateRect(hwnd, &rect, false);
     RestartSaverTimer(hwnd, kMenuHoldMs);
+    const std::shared_ptr<const bool> alive = q->alive;
     ShowQuadrantMenu(hwnd, q, x, y);
+    // A close request inside the menu's loop took the window and its quadrants.
+    if (!IsWindow(hwnd)) return 0;
     RestartSaverTimer(hwnd, static_cast<UINT>(tickPeriodMs));
+    if (!*alive) return 0;
     q->menuOpen = false;
     InvalidateRect(hwnd, &rect, false);
     return 0;

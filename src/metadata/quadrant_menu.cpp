@@ -40,8 +40,10 @@ void ShowQuadrantMenu(HWND hwnd, Quadrant* q, int x, int y) {
     BuildMenu(menu, *q);
     Point at{x, y};
     ClientToScreen(hwnd, &at);
+    const std::shared_ptr<const bool> alive = q->alive;
     UINT command = TrackPopupMenu(menu, TPM_RETURNCMD, at.x, at.y, hwnd);
     DestroyMenu(menu);
+    if (!*alive) return;  // the saver closed while the menu was up
 
     if (command >= kNoRanking && command <= kNoRanking + 5) {
         q->info.rating = static_cast<std::int32_t>(command - kNoRanking);

@@ -469,7 +469,14 @@ int GetSystemMetrics(int index) {
 
 bool EnumDisplayMonitors(std::vector<Rect>* monitors) {
     monitors->clear();
-    return ActiveBackendImpl() && ActiveBackendImpl()->Monitors(monitors) && !monitors->empty();
+    if (!ActiveBackendImpl() || !ActiveBackendImpl()->Monitors(monitors)) return false;
+    // Cloned outputs show one picture: one monitor, as the caller must never
+    // lay a second, hidden grid under the visible one.
+    std::vector<Rect> distinct;
+    for (const Rect& monitor : *monitors)
+        if (std::find(distinct.begin(), distinct.end(), monitor) == distinct.end()) distinct.push_back(monitor);
+    *monitors = std::move(distinct);
+    return !monitors->empty();
 }
 
 int MulDiv(int number, int numerator, int denominator) {

@@ -3,6 +3,7 @@
 
 #include "display/collage.h"
 #include "display/saver_fixture.h"
+#include "metadata/quadrant_menu.h"
 #include "platform/store.h"
 
 namespace {
@@ -119,6 +120,24 @@ TEST_F(SaverProc, ClickOnABorderOnlyShowsTheCursor) {
         EXPECT_EQ(HitTestQuadrant(q->left, 10), nullptr) << "bounds are strict";
         DestroyWindow(w);
     });
+}
+
+// A close request arriving while the menu is up destroys the quadrants inside
+// the menu's loop; neither the menu nor the click may touch them afterwards
+// (the sanitizer build sees any such touch).
+TEST_F(SaverProc, CloseWhileTheMenuIsUpEndsTheSaverCleanly) {
+    const int result = RunSaver([&](HWND w) {
+        headless::OnMenu([w](const std::vector<MenuItem>&, Point) {
+            SendMessage(w, WM_CLOSE, 0, 0);
+            return static_cast<UINT>(kNoRanking + 2);
+        });
+        const Quadrant* q = quadrantList.front().get();
+        SendMessage(w, WM_LBUTTONDOWN, 0, MAKELPARAM((q->left + q->right) / 2, (q->top + q->bottom) / 2));
+        EXPECT_FALSE(IsWindow(w));
+    });
+    headless::OnMenu(nullptr);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(quadrantList.empty());
 }
 
 TEST_F(SaverProc, CloseDuringATickEndsTheSaverRightAfterIt) {
