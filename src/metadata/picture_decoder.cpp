@@ -10,38 +10,10 @@
 #include <thread>
 
 #include "metadata/jpeg_decoder.h"
+#include "metadata/vips_image_ref.h"
 
 namespace {
 
-bool StartVips() {
-    static const bool started = [] {
-        if (VIPS_INIT("kaleidra") != 0) return false;
-        // Cached operations would hold pictures in memory between ticks and
-        // give back a picture as it was before the menu rewrote its file.
-        vips_cache_set_max(0);
-        // Damaged pictures are skipped or shown partly without comment, as
-        // libjpeg's warnings are; the saver's output stays quiet.
-        g_log_set_handler("VIPS", G_LOG_LEVEL_WARNING, [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {},
-                          nullptr);
-        return true;
-    }();
-    return started;
-}
-
-class ImageRef {
-public:
-    explicit ImageRef(VipsImage* image = nullptr) : image_(image) {}
-    ~ImageRef() {
-        if (image_) g_object_unref(image_);
-    }
-    ImageRef(const ImageRef&) = delete;
-    ImageRef& operator=(const ImageRef&) = delete;
-    VipsImage* Get() const { return image_; }
-    VipsImage** Out() { return &image_; }
-
-private:
-    VipsImage* image_;
-};
 
 // libvips keeps its messages until they are cleared; the log gets the call.
 bool VipsFailed(int result, const char* call, DecodeOutcome& outcome) {
@@ -190,6 +162,21 @@ cairo_surface_t* DecodeOther(std::FILE* file, int maxWidth, int maxHeight, Decod
 }
 
 }  // namespace
+
+bool StartVips() {
+    static const bool started = [] {
+        if (VIPS_INIT("kaleidra") != 0) return false;
+        // Cached operations would hold pictures in memory between ticks and
+        // give back a picture as it was before the menu rewrote its file.
+        vips_cache_set_max(0);
+        // Damaged pictures are skipped or shown partly without comment, as
+        // libjpeg's warnings are; the saver's output stays quiet.
+        g_log_set_handler("VIPS", G_LOG_LEVEL_WARNING, [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {},
+                          nullptr);
+        return true;
+    }();
+    return started;
+}
 
 PixelSize FitWithin(int width, int height, int maxWidth, int maxHeight) {
     const double scale = std::min({1.0, static_cast<double>(maxWidth) / width, static_cast<double>(maxHeight) / height});

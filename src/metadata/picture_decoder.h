@@ -26,6 +26,10 @@ struct PixelSize {
     int height = 0;
 };
 
+// Brings libvips up once per process, quiet and without its operation
+// cache; false when it could not start.
+bool StartVips();
+
 // width × height scaled to fit within maxWidth × maxHeight, proportions kept
 // and rounded, never enlarged, at least one pixel each way.
 PixelSize FitWithin(int width, int height, int maxWidth, int maxHeight);

@@ -4,9 +4,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 
-#include "metadata/png_xmp_padding.h"
+#include "diag/debug_log.h"
 #include "metadata/working_copy.h"
+#include "metadata/write_verify.h"
+#include "metadata/xmp_container.h"
 #include "metadata/xmp_toolkit.h"
 
 namespace {
@@ -36,6 +41,123 @@ void WaitForFileToBeFree(const std::string& path) {
     }
 }
 
+std::string ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!in.good() && !in.eof()) throw std::runtime_error("the copy could not be read");
+    return bytes;
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) throw std::runtime_error("the copy could not be written");
+}
+
+// WebP goes through its own reader: the toolkit's refuses the EXIF chunk
+// that common tools write. The leading bytes are enough to tell.
+bool IsWebP(const std::string& path) {
+    char head[16] = {};
+    std::ifstream in(path, std::ios::binary);
+    in.read(head, sizeof head);
+    return SniffContainer(std::string_view(head, static_cast<std::size_t>(in.gcount()))) == ContainerFormat::WebP;
+}
+
+// The fields of info whose properties meta has.
+void FillFromMetadata(const XmpMeta& meta, PictureMetadata& info) {
+    meta.GetInt(NS_TIFF, "Orientation", info.orientation);
+    meta.GetInt(NS_TIFF, "ImageWidth", info.width);
+    meta.GetInt(NS_TIFF, "ImageHeight", info.height);
+    if (info.width == 0) {
+        meta.GetInt(NS_EXIF, "PixelXDimension", info.width);
+        meta.GetInt(NS_EXIF, "PixelYDimension", info.height);
+    }
+    meta.GetInt(NS_XAP, "Rating", info.rating);
+    std::string label;
+    if (meta.GetText(NS_XAP, "Label", label) && label == kPrivateLabel) info.isPrivate = true;
+}
+
+// Sets in meta what the record changes against what the file holds; only
+// what differs, so that nothing the user did not choose is added. True when
+// it set anything. orientationInPacket false leaves the orientation to the
+// native Exif value alone.
+bool SetWhatDiffers(XmpMeta& meta, const PictureMetadata& info, std::int32_t fileOrientation,
+                    bool orientationInPacket) {
+    std::int32_t rating = 0;
+    std::string label;
+    meta.GetInt(NS_XAP, "Rating", rating);
+    meta.GetText(NS_XAP, "Label", label);
+    bool changed = false;
+    if (info.rating != rating) {
+        meta.SetInt(NS_XAP, "Rating", info.rating);
+        changed = true;
+    }
+    if (info.isPrivate != (label == kPrivateLabel)) {
+        meta.SetText(NS_XAP, "Label", info.isPrivate ? kPrivateLabel : kClearedLabel);
+        changed = true;
+    }
+    if (info.orientation != fileOrientation && orientationInPacket) {
+        meta.SetInt(NS_TIFF, "Orientation", info.orientation);
+        changed = true;
+    }
+    return changed;
+}
+
+// The packet and the Exif orientation edited in the container itself. The
+// toolkit's file handlers would also rewrite what they map from native
+// metadata: Exif dates lose their seconds, IPTC gains fields and a digest.
+void EditContainer(ContainerFormat format, const std::string& copyPath, const PictureMetadata& info) {
+    const std::string bytes = ReadFileBytes(copyPath);
+    const ContainerMetadata held = ReadContainer(format, bytes);
+    XmpMeta meta;
+    if (held.hasPacket) meta.Parse(held.packet);
+    std::int32_t packetOrientation = 1;
+    const bool packetHasOrientation = meta.GetInt(NS_TIFF, "Orientation", packetOrientation);
+    // Viewers follow the native value, as the toolkit's own reading does.
+    const std::int32_t orientation = held.exifOrientation != 0 ? held.exifOrientation : packetOrientation;
+    const bool packetChanged = SetWhatDiffers(meta, info, orientation,
+                                              packetHasOrientation || held.exifOrientation == 0 || !held.hasPacket);
+    const bool turned = info.orientation != orientation && held.exifOrientation != 0;
+    // Nothing to change leaves the file's bytes exactly as they are.
+    if (!packetChanged && !turned) return;
+    WriteFileBytes(copyPath, RewriteContainer(format, bytes, packetChanged ? meta.Serialize() : held.packet,
+                                              turned ? info.orientation : 0));
+}
+
+// Formats without a container of ours (GIF, PSD): the toolkit's handlers,
+// which map no native metadata for them.
+void EditWithToolkit(const std::string& copyPath, const PictureMetadata& info) {
+    XmpMeta meta;
+    XmpFile file;
+    file.Open(copyPath, kXmpOpenForUpdate);
+    XmpFileInfo fileInfo;
+    if (!file.GetFileInfo(fileInfo)) throw std::runtime_error("the toolkit holds no open file");
+    // Without metadata an empty packet goes in, if the format takes one.
+    if (!file.GetXmp(meta) && !(fileInfo.handlerFlags & XMP_FMT_CAN_INJECT_XMP)) {
+        throw std::runtime_error("the format takes no metadata");
+    }
+    std::int32_t orientation = 1;
+    meta.GetInt(NS_TIFF, "Orientation", orientation);
+    SetWhatDiffers(meta, info, orientation, true);
+    file.PutXmp(meta);
+    file.Close(XMP_CLOSE_NOOPTION);
+}
+
+// The copy must show what the picture shows and say what was chosen;
+// anything else means a writer damaged it, and it never replaces the picture.
+void Verify(const WorkingCopy& copy, const PictureMetadata& info) {
+    if (const std::string why = PixelDifference(copy.PicturePath(), copy.Path()); !why.empty()) {
+        throw std::runtime_error(why);
+    }
+    PictureMetadata written;
+    ScanFileForMetadata(copy.Path(), written);
+    if (written.rating != info.rating || written.isPrivate != info.isPrivate ||
+        written.orientation != info.orientation) {
+        throw std::runtime_error("the copy reads back other metadata");
+    }
+}
+
 }  // namespace
 
 bool InitializeXmpToolkit() {
@@ -57,6 +179,14 @@ void TerminateXmpToolkit() {
 void ScanFileForMetadata(const std::string& path, PictureMetadata& info) {
     RequireToolkit();
     XmpMeta meta;
+    if (IsWebP(path)) {
+        const ContainerMetadata held = ReadContainer(ContainerFormat::WebP, ReadFileBytes(path));
+        if (held.hasPacket) meta.Parse(held.packet);
+        if (!held.hasPacket && held.exifOrientation == 0) return;
+        FillFromMetadata(meta, info);
+        if (held.exifOrientation != 0) info.orientation = held.exifOrientation;
+        return;
+    }
     {
         XmpFile file;
         file.Open(path, kXmpOpenForRead);
@@ -69,53 +199,33 @@ void ScanFileForMetadata(const std::string& path, PictureMetadata& info) {
         file.Close(XMP_CLOSE_NOOPTION);
         if (!hasMetadata) return;
     }
-    meta.GetInt(NS_TIFF, "Orientation", info.orientation);
-    meta.GetInt(NS_TIFF, "ImageWidth", info.width);
-    meta.GetInt(NS_TIFF, "ImageHeight", info.height);
-    if (info.width == 0) {
-        meta.GetInt(NS_EXIF, "PixelXDimension", info.width);
-        meta.GetInt(NS_EXIF, "PixelYDimension", info.height);
-    }
-    meta.GetInt(NS_XAP, "Rating", info.rating);
-    std::string label;
-    if (meta.GetText(NS_XAP, "Label", label) && label == kPrivateLabel) info.isPrivate = true;
+    FillFromMetadata(meta, info);
 }
 
 void WriteMetadataToFile(const std::string& path, const PictureMetadata& info) {
     try {
         RequireToolkit();
         WaitForFileToBeFree(path);
-        // The toolkit edits a copy; the picture is replaced whole, or not at all.
+        // The edits go to a copy; the picture is replaced whole, or not at all.
         WorkingCopy copy(path);
-        XmpMeta meta;
-        XmpFile file;  // released before the copy, which removes itself unless it replaced the picture
-        file.Open(copy.Path(), kXmpOpenForUpdate);
-        XmpFileInfo fileInfo;
-        if (!file.GetFileInfo(fileInfo)) return;
-        // Without metadata an empty packet goes in, if the format takes one.
-        if (!file.GetXmp(meta) && !(fileInfo.handlerFlags & XMP_FMT_CAN_INJECT_XMP)) return;
-
-        std::int32_t rating = 0;
-        std::int32_t orientation = 1;
-        std::string label;
-        meta.GetInt(NS_XAP, "Rating", rating);
-        meta.GetText(NS_XAP, "Label", label);
-        meta.GetInt(NS_TIFF, "Orientation", orientation);
-
-        // Only what differs is set, so that nothing the user did not choose
-        // is added to the file.
-        if (info.rating != rating) meta.SetInt(NS_XAP, "Rating", info.rating);
-        if (info.isPrivate != (label == kPrivateLabel)) {
-            meta.SetText(NS_XAP, "Label", info.isPrivate ? kPrivateLabel : kClearedLabel);
+        char head[16] = {};
+        {
+            std::ifstream in(copy.Path(), std::ios::binary);
+            in.read(head, sizeof head);
         }
-        if (info.orientation != orientation) meta.SetInt(NS_TIFF, "Orientation", info.orientation);
-
-        file.PutXmp(meta);
-        file.Close(XMP_CLOSE_NOOPTION);
-        if (fileInfo.format == XMP_FT_PNG) RepairPngXmpPadding(copy.Path());
+        const ContainerFormat format = SniffContainer(std::string_view(head, sizeof head));
+        if (format == ContainerFormat::Unknown) {
+            EditWithToolkit(copy.Path(), info);
+        } else {
+            EditContainer(format, copy.Path(), info);
+        }
+        Verify(copy, info);
         copy.ReplaceOriginal();
+    } catch (const std::exception& error) {
+        // A write that fails changes nothing; the quadrant keeps showing the
+        // user's choice, and the log says why the file did not take it.
+        LogEntry(0, std::string("WriteMetadataToFile left the picture as it was: ") + error.what());
     } catch (...) {
-        // A write that fails changes nothing and tells no one: the quadrant
-        // keeps showing the user's choice.
+        LogEntry(0, "WriteMetadataToFile left the picture as it was");
     }
 }

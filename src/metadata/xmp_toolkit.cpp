@@ -1,9 +1,21 @@
 #include "metadata/xmp_toolkit.h"
 
 #include <memory>
+#include <utility>
 #include <string>
 
 namespace {
+
+constexpr std::string_view kToolkitAttribute = " x:xmptk=\"";
+
+// The value of the x:xmptk attribute and where it stands; npos when absent.
+std::pair<std::size_t, std::size_t> ToolkitAttribute(std::string_view packet) {
+    const std::size_t start = packet.find(kToolkitAttribute);
+    if (start == std::string_view::npos) return {start, 0};
+    const std::size_t end = packet.find('"', start + kToolkitAttribute.size());
+    if (end == std::string_view::npos) return {std::string_view::npos, 0};
+    return {start, end + 1 - start};
+}
 
 std::string Describe(const char* call, int code) {
     return std::string(call) + " failed (exempi error " + std::to_string(code) + ")";
@@ -56,6 +68,23 @@ void XmpMeta::SetInt(const char* schema, const char* name, std::int32_t value) {
 
 void XmpMeta::SetText(const char* schema, const char* name, const std::string& value) {
     Require(xmp_set_property(meta_, schema, name, value.c_str(), 0), "xmp_set_property");
+}
+
+void XmpMeta::Parse(std::string_view packet) {
+    Require(xmp_parse(meta_, packet.data(), packet.size()), "xmp_parse");
+    const auto [at, length] = ToolkitAttribute(packet);
+    toolkitName_ = at == std::string_view::npos ? std::string() : std::string(packet.substr(at, length));
+}
+
+std::string XmpMeta::Serialize() const {
+    const std::unique_ptr<_XmpString, decltype(&xmp_string_free)> text(xmp_string_new(), xmp_string_free);
+    Require(text != nullptr, "xmp_string_new");
+    Require(xmp_serialize(meta_, text.get(), 0, 2048), "xmp_serialize");
+    std::string packet(xmp_string_cstr(text.get()), xmp_string_len(text.get()));
+    if (const auto [at, length] = ToolkitAttribute(packet); at != std::string::npos) {
+        packet.replace(at, length, toolkitName_);
+    }
+    return packet;
 }
 
 XmpFile::XmpFile() : file_(xmp_files_new()) { Require(file_ != nullptr, "xmp_files_new"); }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 class XmpToolkitError : public std::runtime_error {
 public:
@@ -37,10 +38,18 @@ public:
     void SetInt(const char* schema, const char* name, std::int32_t value);
     void SetText(const char* schema, const char* name, const std::string& value);
 
+    // Replaces the contents by the packet's; raises when it does not parse.
+    void Parse(std::string_view packet);
+    // A complete packet (wrapper and the toolkit's usual padding included)
+    // whose x:xmptk attribute is the one the parsed packet had, or none: the
+    // toolkit would otherwise sign every packet it writes with its own name.
+    std::string Serialize() const;
+
     XmpPtr Handle() const { return meta_; }
 
 private:
     XmpPtr meta_;
+    std::string toolkitName_;  // x:xmptk of the parsed packet; empty when it had none
 };
 
 struct XmpFileInfo {
