@@ -9,6 +9,7 @@
 #include "display/quadrant.h"
 #include "display/saver_state.h"
 #include "metadata/extract_preview.h"
+#include "metadata/working_copy.h"
 #include "platform/paths.h"
 #include "platform/store.h"
 #include "platform/text.h"
@@ -66,7 +67,12 @@ void OpenNextQueuedFolder(bool* moreFiles) {
 // must never name a file other than the one on screen.
 bool Examine(HWND hwnd, Quadrant* q, const std::string& path, int targetWidth, int targetHeight) {
     const std::string& name = searchBuffer.cFileName;
-    if (Utf16Length(name) <= 3 || searchBuffer.hidden) return false;
+    if (Utf16Length(name) <= 3) return false;
+    if (searchBuffer.hidden) {
+        // What a write killed in this folder left behind goes on this visit.
+        if (IsWriteDebris(name)) RemoveWriteDebris(CurrentFolder, name);
+        return false;
+    }
     if (searchBuffer.directory) {
         LogText(CurrentFolder);
         LogText(" has child dir ");

@@ -114,11 +114,14 @@ void EditContainer(ContainerFormat format, const std::string& copyPath, const Pi
     if (held.hasPacket) meta.Parse(held.packet);
     std::int32_t packetOrientation = 1;
     const bool packetHasOrientation = meta.GetInt(NS_TIFF, "Orientation", packetOrientation);
-    // Viewers follow the native value, as the toolkit's own reading does.
+    // Viewers follow the native value, as the toolkit's own reading does;
+    // JPEG and TIFF gain one where they lack it, PNG and WebP only keep theirs.
     const std::int32_t orientation = held.exifOrientation != 0 ? held.exifOrientation : packetOrientation;
-    const bool packetChanged = SetWhatDiffers(meta, info, orientation,
-                                              packetHasOrientation || held.exifOrientation == 0 || !held.hasPacket);
-    const bool turned = info.orientation != orientation && held.exifOrientation != 0;
+    const bool native = held.exifOrientation != 0 || format == ContainerFormat::Jpeg || format == ContainerFormat::Tiff;
+    // A file without a packet gets one only with something in it.
+    const bool packetChanged =
+        SetWhatDiffers(meta, info, orientation, packetHasOrientation || !native || !held.hasPacket);
+    const bool turned = info.orientation != orientation && native;
     // Nothing to change leaves the file's bytes exactly as they are.
     if (!packetChanged && !turned) return;
     WriteFileBytes(copyPath, RewriteContainer(format, bytes, packetChanged ? meta.Serialize() : held.packet,

@@ -6,15 +6,16 @@
 
 namespace {
 
-constexpr std::string_view kToolkitAttribute = " x:xmptk=\"";
+constexpr std::string_view kToolkitAttribute = " x:xmptk=";
 
-// The value of the x:xmptk attribute and where it stands; npos when absent.
+// Where the x:xmptk attribute stands, either quote; npos when absent.
 std::pair<std::size_t, std::size_t> ToolkitAttribute(std::string_view packet) {
     const std::size_t start = packet.find(kToolkitAttribute);
-    if (start == std::string_view::npos) return {start, 0};
-    const std::size_t end = packet.find('"', start + kToolkitAttribute.size());
-    if (end == std::string_view::npos) return {std::string_view::npos, 0};
-    return {start, end + 1 - start};
+    const std::size_t open = start == std::string_view::npos ? start : start + kToolkitAttribute.size();
+    if (open >= packet.size() || (packet[open] != '"' && packet[open] != '\'')) return {std::string_view::npos, 0};
+    const std::size_t close = packet.find(packet[open], open + 1);
+    if (close == std::string_view::npos) return {std::string_view::npos, 0};
+    return {start, close + 1 - start};
 }
 
 std::string Describe(const char* call, int code) {
