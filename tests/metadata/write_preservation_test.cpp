@@ -85,9 +85,12 @@ TEST_F(WritePreservationTest, ARatingLabelAndTurnChangeOnlyThoseTagsAndNoPixel) 
         ASSERT_NO_THROW(ScanFileForMetadata(path, written));
         EXPECT_EQ(std::tuple(written.rating, written.isPrivate, written.orientation),
                   std::tuple(4, true, chosen.orientation));
-        const std::set<std::string> allowed = {"Rating", "Label", "Orientation"};
+        // A WebP takes XMP only in the extended form, which exiftool reports
+        // as another file type with a flag for the packet, as for its own writes.
+        std::set<std::string> allowed = {"Rating", "Label", "Orientation"};
+        if (path.ends_with(".webp")) allowed.insert({"FileType", "WebP_Flags"});
         for (const std::string& name : ChangedTags(before, Tags(path))) EXPECT_TRUE(allowed.count(name)) << name;
-        EXPECT_EQ(Shell("compare -metric AE " + ShellQuote(path) + " " + original + " null: 2>&1"), "0");
+        EXPECT_EQ(Shell("compare -quiet -metric AE " + ShellQuote(path) + " " + original + " null: 2>&1"), "0");
         EXPECT_EQ(Shell("exiftool -warning -s3 " + ShellQuote(path)), "");
     }
 }
