@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Cloned monitors: RandR lists two monitors with one rectangle. The saver must
+# lay one grid there, and a click must open the menu of the picture it shows.
+# Runs on an X server of its own, as the monitors it adds outlive the test.
+KALEIDRA=$1 HOST_WINDOW=$2
+source "$(dirname "$0")/xservers.sh"
+source "$(dirname "$0")/lib.sh"
+
+if ! command -v xrandr >/dev/null; then
+  echo "xrandr is missing (package x11-xserver-utils)"
+  exit 77
+fi
+
+# -noreset: the server would forget the added monitors when xrandr disconnects.
+for _ in 1 2 3; do
+  n=$(free_display 151)
+  Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+  xvfb_pid=$!
+  wait_for_display ":$n" 2>/dev/null && break
+  kill "$xvfb_pid" 2>/dev/null
+  xvfb_pid=""
+done
+[ -n "$xvfb_pid" ] || { echo "no X server of its own could start"; exit 1; }
+trap 'cleanup; kill "$xvfb_pid" 2>/dev/null' EXIT
+export DISPLAY=":$n"
+
+xrandr --setmonitor clone-a 1920/508x1080/286+0+0 screen >/dev/null &&
+  xrandr --setmonitor clone-b 1920/508x1080/286+0+0 none >/dev/null || fail "xrandr --setmonitor refused"
+listed=$(xrandr --listmonitors | grep -c '1920/508x1080/286+0+0')
+[ "$listed" -eq 2 ] || { fail "the server lists $listed monitors with the cloned rectangle"; finish; }
+
+# Eight solid colours far apart, so that a screen pixel names its file.
+pictures=$scratch/pictures
+mkdir -p "$pictures"
+colours=(200,30,30 30,200,30 30,30,200 220,220,40 40,220,220 220,40,220 240,140,20 120,120,120)
+for i in "${!colours[@]}"; do
+  convert -size 640x360 "xc:rgb(${colours[$i]})" -quality 95 "$pictures/colour$i.jpg"
+done
+mkdir -p "$XDG_CONFIG_HOME/kaleidra"
+printf '[Software\\Veltrane\\Lumivista]\nPath=%s\nImagesPerScreen=4\nTimer=60\nDebugOutput=1\n' "$pictures" \
+  >"$XDG_CONFIG_HOME/kaleidra/registry.ini"
+
+# The file whose colour is nearest to "r,g,b".
+file_of_colour() {
+  local best="" best_d=-1 i r g b cr cg cb d
+  IFS=, read -r r g b <<<"$1"
+  for i in "${!colours[@]}"; do
+    IFS=, read -r cr cg cb <<<"${colours[$i]}"
+    d=$(((r - cr) ** 2 + (g - cg) ** 2 + (b - cb) ** 2))
+    if [ "$best_d" -lt 0 ] || [ "$d" -lt "$best_d" ]; then best_d=$d best=$i; fi
+  done
+  [ "$best_d" -lt 1200 ] && echo "colour$best.jpg"
+}
+
+start_saver /s
+# A fresh server makes the first start slow; saver_test times the start.
+wait_saver_window 5000 >/dev/null || fail "no saver window"
+sleep 6
+import -window root "$scratch/grid.png"
+shown=$(file_of_colour "$(shot_pixel "$scratch/grid.png" 1440 270)")
+[ -n "$shown" ] || fail "no picture at the centre of the top right cell"
+xdotool mousemove 1440 270 click 1
+# Keys sent before the menu holds the keyboard would reach the saver.
+for _ in $(seq 50); do
+  [ "$(root_pixel 1450 276)" = "255,255,255" ] && break
+  sleep 0.1
+done
+# The first selectable item is " No Ranking": four more steps down reach " ****".
+xdotool key Down Down Down Down Down Return
+sleep 1
+rated=""
+for f in "$pictures"/*.jpg; do
+  [ -n "$(exiftool -s3 -XMP-xmp:Rating "$f")" ] && rated="$rated $(basename "$f")"
+done
+[ "$rated" = " $shown" ] && [ "$(exiftool -s3 -XMP-xmp:Rating "$pictures/$shown")" = 4 ] &&
+  pass "the clicked picture ($shown) took Rating 4" || fail "clicked $shown, rated:${rated:- none}"
+stop_saver
+# The log names each picture the walk put in a cell; a second grid takes four more.
+loaded=$(grep -a "^0x0 $pictures/" VeltraneSSDebug0.log | sort -u | wc -l)
+[ "$loaded" -eq 4 ] && pass "one grid of four pictures" || fail "$loaded pictures shown for four cells"
+finish
