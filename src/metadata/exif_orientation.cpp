@@ -1,6 +1,9 @@
 #include "metadata/exif_orientation.h"
 
 #include <cstdint>
+#include <limits>
+
+#include "metadata/xmp_container.h"
 
 namespace {
 
@@ -25,6 +28,26 @@ struct TiffReader {
         return value;
     }
 };
+
+// Byte order and IFD0 of a structure about to gain an entry; anything a
+// reader could not follow is refused rather than copied.
+TiffReader FirstDirectory(std::string_view tiff, std::size_t& directory, std::size_t& count) {
+    TiffReader reader{tiff};
+    if (tiff.starts_with("MM")) {
+        reader.bigEndian = true;
+    } else if (!tiff.starts_with("II")) {
+        throw ContainerError("Exif block without a TIFF header");
+    }
+    if (!reader.Has(0, 8) || reader.Read(2, 2) != 42) throw ContainerError("Exif block without a TIFF header");
+    directory = reader.Read(4, 4);
+    if (!reader.Has(directory, 2)) throw ContainerError("TIFF directory lies past its structure's end");
+    count = reader.Read(directory, 2);
+    // with the next-directory offset
+    if (!reader.Has(directory + 2, count * kEntrySize + 4)) {
+        throw ContainerError("TIFF directory runs past its structure's end");
+    }
+    return reader;
+}
 
 }  // namespace
 
@@ -59,4 +82,59 @@ void SetTiffOrientation(char* tiff, const TiffOrientation& where, int value) {
     const auto low = static_cast<char>(value & 0xFF);
     tiff[where.offset] = where.bigEndian ? high : low;
     tiff[where.offset + 1] = where.bigEndian ? low : high;
+}
+
+void PutTiffNumber(std::string& tiff, std::size_t at, std::uint32_t value, int size, bool bigEndian) {
+    for (int i = 0; i < size; ++i) {
+        tiff[at + (bigEndian ? size - 1 - i : i)] = static_cast<char>(value >> (8 * i) & 0xFF);
+    }
+}
+
+std::size_t AppendTiffData(std::string& tiff, std::string_view data) {
+    if (tiff.size() % 2) tiff += '\0';
+    if (data.size() > std::numeric_limits<std::uint32_t>::max() - tiff.size()) {
+        throw ContainerError("TIFF structure would outgrow 32-bit offsets");
+    }
+    const std::size_t at = tiff.size();
+    tiff.append(data);
+    return at;
+}
+
+std::size_t AddFirstDirectoryEntry(std::string& tiff, std::uint16_t tag, std::uint16_t type) {
+    std::size_t directory = 0;
+    std::size_t count = 0;
+    const TiffReader reader = FirstDirectory(tiff, directory, count);
+    if (count == std::numeric_limits<std::uint16_t>::max()) throw ContainerError("TIFF directory is full");
+    const std::size_t first = directory + 2;
+    std::size_t before = 0;
+    while (before < count && reader.Read(first + before * kEntrySize, 2) < tag) ++before;
+    for (std::size_t i = before; i < count; ++i) {
+        // Readers take one of two entries for a tag and ignore the other;
+        // which one is theirs to choose, so none is added.
+        if (reader.Read(first + i * kEntrySize, 2) == tag) throw ContainerError("TIFF directory already holds the tag");
+    }
+    const std::size_t after = (count - before) * kEntrySize + 4;  // with the next-directory offset
+
+    std::string copy(2 + (count + 1) * kEntrySize + 4, '\0');
+    PutTiffNumber(copy, 0, static_cast<std::uint32_t>(count + 1), 2, reader.bigEndian);
+    copy.replace(2, before * kEntrySize, tiff, first, before * kEntrySize);
+    const std::size_t entry = 2 + before * kEntrySize;
+    PutTiffNumber(copy, entry, tag, 2, reader.bigEndian);
+    PutTiffNumber(copy, entry + 2, type, 2, reader.bigEndian);
+    copy.replace(entry + kEntrySize, after, tiff, first + before * kEntrySize, after);
+
+    // A directory that ends the structure has nothing after it to keep in
+    // place and is overwritten: a second entry added in the same write then
+    // leaves no dead copy behind.
+    if (first + count * kEntrySize + 4 == tiff.size()) tiff.resize(directory);
+    const std::size_t at = AppendTiffData(tiff, copy);
+    PutTiffNumber(tiff, 4, static_cast<std::uint32_t>(at), 4, reader.bigEndian);
+    return at + entry;
+}
+
+void AddTiffOrientation(std::string& tiff, int value) {
+    const std::size_t entry = AddFirstDirectoryEntry(tiff, kOrientationTag, kShortType);
+    const bool bigEndian = tiff.starts_with("MM");
+    PutTiffNumber(tiff, entry + 4, 1, 4, bigEndian);
+    PutTiffNumber(tiff, entry + 8, static_cast<std::uint32_t>(value), 2, bigEndian);
 }

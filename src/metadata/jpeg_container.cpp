@@ -1,5 +1,7 @@
 #include <cstdint>
+#include <algorithm>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "metadata/container_formats.h"
@@ -7,6 +9,7 @@
 
 namespace {
 
+using namespace std::string_literals;
 using namespace std::string_view_literals;
 
 constexpr std::uint8_t kApp0 = 0xE0;
@@ -15,6 +18,12 @@ constexpr std::uint8_t kStartOfScan = 0xDA;
 constexpr std::uint8_t kEndOfImage = 0xD9;
 constexpr std::string_view kXmpHeader = "http://ns.adobe.com/xap/1.0/\0"sv;
 constexpr std::string_view kExifHeader = "Exif\0\0"sv;
+constexpr std::uint16_t kXResolutionTag = 0x011A;
+constexpr std::uint16_t kYResolutionTag = 0x011B;
+constexpr std::uint16_t kResolutionUnitTag = 0x0128;
+constexpr std::uint16_t kYCbCrPositioningTag = 0x0213;
+constexpr std::uint16_t kShortType = 3;
+constexpr std::uint16_t kRationalType = 5;
 constexpr std::size_t kMaxSegmentLength = 0xFFFF;  // the length field counts itself
 
 struct Segment {
@@ -69,14 +78,74 @@ std::optional<TiffOrientation> ExifOrientation(const Segment* exif, std::string_
     return FindTiffOrientation(exif->Payload(bytes).substr(kExifHeader.size()));
 }
 
-std::string XmpSegment(std::string_view packet) {
-    const std::size_t length = 2 + kXmpHeader.size() + packet.size();
-    if (length > kMaxSegmentLength) throw ContainerError("XMP packet too large for one JPEG segment");
+// A whole APP1 segment: marker, length and payload.
+std::string App1Segment(std::string_view header, std::string_view payload, const char* what) {
+    const std::size_t length = 2 + header.size() + payload.size();
+    if (length > kMaxSegmentLength) throw ContainerError(std::string(what) + " too large for one JPEG segment");
     std::string segment = "\xFF\xE1";
     segment += static_cast<char>(length >> 8);
     segment += static_cast<char>(length & 0xFF);
-    return segment.append(kXmpHeader).append(packet);
+    return segment.append(header).append(payload);
 }
+
+// The Exif segment with its orientation set, or gained in a copy of IFD0
+// that stays inside the segment. Every other offset in the block is
+// relative to its TIFF header and keeps pointing where it did.
+std::string ExifSegment(const Segment& exif, std::string_view bytes, int orientation) {
+    std::string tiff(exif.Payload(bytes).substr(kExifHeader.size()));
+    if (const auto where = FindTiffOrientation(tiff)) {
+        SetTiffOrientation(tiff.data(), *where, orientation);
+    } else {
+        AddTiffOrientation(tiff, orientation);
+    }
+    return App1Segment(kExifHeader, tiff, "Exif block");
+}
+
+// The orientation with the resolution entries every Exif IFD0 must carry,
+// taken from the JFIF density so no reader is told another print size; the
+// 72 dpi readers assume without one.
+std::string NewExifSegment(const std::vector<Segment>& segments, std::string_view bytes, int orientation) {
+    std::uint32_t unit = 2;  // inches
+    std::uint32_t x = 72;
+    std::uint32_t y = 72;
+    for (const Segment& segment : segments) {
+        const std::string_view jfif = segment.Payload(bytes);
+        if (segment.marker != kApp0 || !jfif.starts_with("JFIF\0"sv) || jfif.size() < 12) continue;
+        const std::uint32_t jfifX = std::uint32_t{Byte(jfif, 8)} << 8 | Byte(jfif, 9);
+        const std::uint32_t jfifY = std::uint32_t{Byte(jfif, 10)} << 8 | Byte(jfif, 11);
+        // JFIF counts units from 0 (an aspect ratio only), Exif from 1.
+        if (Byte(jfif, 7) <= 2 && jfifX != 0 && jfifY != 0) {
+            unit = Byte(jfif, 7) + 1u;
+            x = jfifX;
+            y = jfifY;
+        }
+        break;
+    }
+    // The rationals come first so that IFD0 ends the block and each entry
+    // added grows it where it stands.
+    std::string tiff = "MM\0*\0\0\0\x18"s + std::string(16, '\0') + "\0\0\0\0\0\0"s;
+    PutTiffNumber(tiff, 8, x, 4, true);
+    PutTiffNumber(tiff, 12, 1, 4, true);
+    PutTiffNumber(tiff, 16, y, 4, true);
+    PutTiffNumber(tiff, 20, 1, 4, true);
+    const auto add = [&tiff](std::uint16_t tag, std::uint16_t type, std::uint32_t value) {
+        const std::size_t entry = AddFirstDirectoryEntry(tiff, tag, type);
+        PutTiffNumber(tiff, entry + 4, 1, 4, true);
+        PutTiffNumber(tiff, entry + 8, value, type == kShortType ? 2 : 4, true);
+    };
+    add(kXResolutionTag, kRationalType, 8);
+    add(kYResolutionTag, kRationalType, 16);
+    add(kResolutionUnitTag, kShortType, unit);
+    add(kYCbCrPositioningTag, kShortType, 1);  // centred, as JFIF samples chroma
+    AddTiffOrientation(tiff, orientation);
+    return App1Segment(kExifHeader, tiff, "Exif block");
+}
+
+struct Edit {
+    std::size_t start = 0;
+    std::size_t end = 0;
+    std::string with;
+};
 
 }  // namespace
 
@@ -91,20 +160,32 @@ ContainerMetadata ReadJpegContainer(std::string_view bytes) {
 
 std::string RewriteJpegContainer(std::string_view bytes, std::string_view packet, int orientation) {
     const std::vector<Segment> segments = MetadataSegments(bytes);
-    const std::string xmp = XmpSegment(packet);
-    std::string out(bytes);
-    const Segment* exif = FirstWith(segments, bytes, kExifHeader);
-    if (const auto where = ExifOrientation(exif, bytes); where && orientation != 0) {
-        SetTiffOrientation(out.data() + exif->payload + kExifHeader.size(), *where, orientation);
-    }
-    if (const Segment* old = FirstWith(segments, bytes, kXmpHeader)) {
-        return out.replace(old->start, old->end - old->start, xmp);
-    }
     // Readers expect JFIF first and Exif right after it; the packet follows them.
     std::size_t insertAt = 2;
     for (const Segment& segment : segments) {
         if (segment.marker != kApp0 && !segment.Is(bytes, kApp1, kExifHeader)) break;
         insertAt = segment.end;
     }
-    return out.insert(insertAt, xmp);
+    std::vector<Edit> edits;
+    const Segment* exif = FirstWith(segments, bytes, kExifHeader);
+    if (orientation != 0) {
+        if (exif) {
+            edits.push_back({exif->start, exif->end, ExifSegment(*exif, bytes, orientation)});
+        } else {
+            edits.push_back({insertAt, insertAt, NewExifSegment(segments, bytes, orientation)});
+        }
+    }
+    if (const Segment* old = FirstWith(segments, bytes, kXmpHeader)) {
+        edits.push_back({old->start, old->end, App1Segment(kXmpHeader, packet, "XMP packet")});
+    } else {
+        edits.push_back({insertAt, insertAt, App1Segment(kXmpHeader, packet, "XMP packet")});
+    }
+    // Applied from the file's end so each edit's offsets still hold; of two
+    // insertions at one place the Exif block comes first.
+    std::stable_sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.start < b.start; });
+    std::string out(bytes);
+    for (auto edit = edits.rbegin(); edit != edits.rend(); ++edit) {
+        out.replace(edit->start, edit->end - edit->start, edit->with);
+    }
+    return out;
 }

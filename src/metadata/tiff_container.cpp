@@ -77,29 +77,12 @@ TiffLayout ReadLayout(std::string_view bytes) {
     return layout;
 }
 
-void Write(std::string& out, std::size_t at, std::uint32_t value, int size, bool bigEndian) {
-    for (int i = 0; i < size; ++i) {
-        out[at + (bigEndian ? size - 1 - i : i)] = static_cast<char>(value >> (8 * i) & 0xFF);
-    }
-}
-
-// TIFF values start on a word boundary; offsets are 32 bits wide.
-std::size_t Append(std::string& out, std::string_view data) {
-    if (out.size() % 2) out += '\0';
-    if (data.size() > std::numeric_limits<std::uint32_t>::max() - out.size()) {
-        throw ContainerError("TIFF file would outgrow 32-bit offsets");
-    }
-    const std::size_t at = out.size();
-    out.append(data);
-    return at;
-}
-
 // The packet's count and value field in the XMP entry at entry. The space
 // an old out-of-line packet had is reused when the new one fits.
 void StorePacket(std::string& out, bool bigEndian, std::size_t entry, std::string_view packet,
                  std::optional<XmpEntry> old) {
     if (packet.size() > std::numeric_limits<std::uint32_t>::max()) throw ContainerError("XMP packet too large");
-    Write(out, entry + 4, static_cast<std::uint32_t>(packet.size()), 4, bigEndian);
+    PutTiffNumber(out, entry + 4, static_cast<std::uint32_t>(packet.size()), 4, bigEndian);
     if (packet.size() <= kInlineValueSize) {
         out.replace(entry + 8, kInlineValueSize, std::string(packet).append(kInlineValueSize - packet.size(), '\0'));
         return;
@@ -107,36 +90,12 @@ void StorePacket(std::string& out, bool bigEndian, std::size_t entry, std::strin
     if (old && old->count > kInlineValueSize && packet.size() <= old->count) {
         // The tail of a longer old packet is cleared so no stale XMP lingers.
         out.replace(old->value, old->count, std::string(packet).append(old->count - packet.size(), '\0'));
-        Write(out, entry + 8, static_cast<std::uint32_t>(old->value), 4, bigEndian);
+        PutTiffNumber(out, entry + 8, static_cast<std::uint32_t>(old->value), 4, bigEndian);
         return;
     }
     // The old packet's bytes stay behind, unreferenced: nothing else in the
     // file moves, so no other offset needs following.
-    Write(out, entry + 8, static_cast<std::uint32_t>(Append(out, packet)), 4, bigEndian);
-}
-
-// A copy of the first directory with an XMP entry put in tag order, appended
-// to the file and made the first directory. The original's out-of-line
-// values stay where they are, shared by absolute offset.
-void AppendDirectoryWithPacket(std::string& out, const TiffLayout& layout, std::string_view packet) {
-    if (layout.entries == std::numeric_limits<std::uint16_t>::max()) throw ContainerError("TIFF directory is full");
-    const TiffBytes tiff(out, layout.bigEndian);
-    const std::size_t first = layout.directory + 2;
-    std::size_t before = 0;
-    while (before < layout.entries && tiff.Read(first + before * kEntrySize, 2) < kXmpTag) ++before;
-    const std::size_t after = (layout.entries - before) * kEntrySize + 4;  // with the next-directory offset
-
-    std::string directory(2 + (layout.entries + 1) * kEntrySize + 4, '\0');
-    Write(directory, 0, static_cast<std::uint32_t>(layout.entries + 1), 2, layout.bigEndian);
-    directory.replace(2, before * kEntrySize, out, first, before * kEntrySize);
-    const std::size_t xmp = 2 + before * kEntrySize;
-    Write(directory, xmp, kXmpTag, 2, layout.bigEndian);
-    Write(directory, xmp + 2, kByteType, 2, layout.bigEndian);
-    directory.replace(xmp + kEntrySize, after, out, first + before * kEntrySize, after);
-
-    const std::size_t at = Append(out, directory);
-    Write(out, 4, static_cast<std::uint32_t>(at), 4, layout.bigEndian);
-    StorePacket(out, layout.bigEndian, at + xmp, packet, std::nullopt);
+    PutTiffNumber(out, entry + 8, static_cast<std::uint32_t>(AppendTiffData(out, packet)), 4, bigEndian);
 }
 
 }  // namespace
@@ -150,15 +109,21 @@ ContainerMetadata ReadTiffContainer(std::string_view bytes) {
 }
 
 std::string RewriteTiffContainer(std::string_view bytes, std::string_view packet, int orientation) {
-    const TiffLayout layout = ReadLayout(bytes);
+    TiffLayout layout = ReadLayout(bytes);
     std::string out(bytes);
-    if (const auto where = FindTiffOrientation(bytes); where && orientation != 0) {
-        SetTiffOrientation(out.data(), *where, orientation);
+    if (orientation != 0) {
+        if (const auto where = FindTiffOrientation(bytes)) {
+            SetTiffOrientation(out.data(), *where, orientation);
+        } else {
+            AddTiffOrientation(out, orientation);
+            // IFD0, and any XMP entry in it, now lies in the appended copy.
+            layout = ReadLayout(out);
+        }
     }
     if (layout.xmp) {
         StorePacket(out, layout.bigEndian, layout.xmp->entry, packet, layout.xmp);
     } else {
-        AppendDirectoryWithPacket(out, layout, packet);
+        StorePacket(out, layout.bigEndian, AddFirstDirectoryEntry(out, kXmpTag, kByteType), packet, std::nullopt);
     }
     return out;
 }

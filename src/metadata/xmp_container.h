@@ -30,9 +30,12 @@ struct ContainerMetadata {
 ContainerMetadata ReadContainer(ContainerFormat format, std::string_view bytes);
 
 // The file with its XMP packet replaced by packet, or added where it has
-// none, and, when orientation is not 0 and the file has a native Exif
-// orientation, that value set to orientation (never added where absent).
-// Every other byte of pixels and metadata stays as it was; only the
-// container's own bookkeeping (lengths, checksums, the WebP extended
-// header) follows. Raises ContainerError.
+// none, and, when orientation is not 0, its native Exif orientation value
+// set to orientation; JPEG and TIFF gain the tag where they lack it
+// (a JPEG without Exif a block of its own, its resolution the JFIF density),
+// PNG and WebP only have it patched where present. Every other byte of
+// pixels and metadata stays as it was; only the container's own bookkeeping
+// (lengths, checksums, the WebP extended header, a directory copied to hold
+// a new entry) follows. Raises ContainerError, also where the Orientation
+// tag is there but not as the one SHORT viewers read.
 std::string RewriteContainer(ContainerFormat format, std::string_view bytes, std::string_view packet, int orientation);

@@ -40,17 +40,22 @@ protected:
         return kept;
     }
 
-    void ExpectOnlyPacketAndOrientationChanged(const std::string& before, const std::string& after,
-                                               const std::string& packet = kPacket) {
-        EXPECT_EQ(UntouchedMetadata(after), UntouchedMetadata(before));
-        EXPECT_EQ(ExifValue(after, "XMP-xmp:Rating"), "4");
-        EXPECT_EQ(ExifValue(after, "IFD0:Orientation"), "8");
+    // Every page or frame, so a lost second page shows.
+    void ExpectSamePixels(const std::string& before, const std::string& after) {
         std::istringstream frames(Shell("identify -format '%p ' " + ShellQuote(before)));
         for (std::string frame; frames >> frame;) {
             const auto pixels = [&frame](const std::string& path) { return ShellQuote(path + "[" + frame + "]"); };
             EXPECT_EQ(Shell("compare -metric AE " + pixels(before) + " " + pixels(after) + " null: 2>&1"), "0")
                 << "frame " << frame;
         }
+    }
+
+    void ExpectOnlyPacketAndOrientationChanged(const std::string& before, const std::string& after,
+                                               const std::string& packet = kPacket) {
+        EXPECT_EQ(UntouchedMetadata(after), UntouchedMetadata(before));
+        EXPECT_EQ(ExifValue(after, "XMP-xmp:Rating"), "4");
+        EXPECT_EQ(ExifValue(after, "IFD0:Orientation"), "8");
+        ExpectSamePixels(before, after);
         const std::string bytes = ReadWhole(after);
         const ContainerMetadata read = ReadContainer(SniffContainer(bytes), bytes);
         EXPECT_EQ(read.packet, packet);
@@ -70,12 +75,26 @@ TEST_F(JpegTiffContainerTest, CameraJpegKeepsItsExifIptcAndThumbnail) {
     EXPECT_EQ(ExifValue(out, "XMP-dc:Subject"), "");  // replaced, not joined by a second packet
 }
 
-TEST_F(JpegTiffContainerTest, JpegWithoutPacketGainsOneAfterJfifAndExif) {
+TEST_F(JpegTiffContainerTest, JpegWithoutPacketOrOrientationGainsBothAfterJfifAndExif) {
     const std::string path = MakePicture("plain.jpg", 64, 48);
-    Exiftool(path, "-Make=Canon -Orientation#=1");
+    Exiftool(path, "-Make=Canon '-DateTimeOriginal=2019:07:14 10:11:00' -Orientation#=1");
+    Exiftool(path, "-Orientation=");
+    ASSERT_EQ(ReadContainer(ContainerFormat::Jpeg, ReadWhole(path)).exifOrientation, 0);
     const std::string out = Rewritten(path);
     ExpectOnlyPacketAndOrientationChanged(path, out);
     EXPECT_EQ(ReadWhole(out).substr(0, 4), "\xFF\xD8\xFF\xE0");  // JFIF stays first
+}
+
+TEST_F(JpegTiffContainerTest, JpegWithoutExifGainsABlockHoldingTheOrientation) {
+    const std::string path = MakePicture("bare.jpg", 64, 48);
+    const std::string out = Rewritten(path);
+    EXPECT_EQ(ExifValue(out, "IFD0:Orientation"), "8");
+    EXPECT_EQ(ExifValue(out, "IFD0:XResolution"), ExifValue(path, "JFIF:XResolution"));  // the same print size
+    EXPECT_EQ(Shell("exiftool -s3 -validate -warning " + ShellQuote(out)), "OK");
+    ExpectSamePixels(path, out);
+    const std::string bytes = ReadWhole(out);
+    EXPECT_EQ(bytes.substr(0, 4), "\xFF\xD8\xFF\xE0");
+    EXPECT_LT(bytes.find("Exif"), bytes.find("http://ns.adobe.com/xap/1.0/"));
 }
 
 TEST_F(JpegTiffContainerTest, TiffPacketIsReplacedInPlaceOrMovedWhenLarger) {
@@ -83,7 +102,8 @@ TEST_F(JpegTiffContainerTest, TiffPacketIsReplacedInPlaceOrMovedWhenLarger) {
     for (const std::string& packet : {kPacket, larger}) {
         SCOPED_TRACE(packet.size());
         const std::string path = MakePicture("xmp.tif", 64, 48);
-        Exiftool(path, "-Orientation#=6 -XMP-dc:Subject=one -XMP-dc:Subject=two -XMP-dc:Subject=three");
+        // Without an orientation the entry moves to a directory copy.
+        Exiftool(path, "-IFD0:Orientation= -XMP-dc:Subject=one -XMP-dc:Subject=two -XMP-dc:Subject=three");
         const std::string out = Rewritten(path, packet);
         ExpectOnlyPacketAndOrientationChanged(path, out, packet);
         EXPECT_EQ(ExifValue(out, "XMP-dc:Subject"), "");
@@ -91,12 +111,13 @@ TEST_F(JpegTiffContainerTest, TiffPacketIsReplacedInPlaceOrMovedWhenLarger) {
 }
 
 TEST_F(JpegTiffContainerTest, TiffWithoutPacketGainsADirectoryEntryInEitherByteOrder) {
-    for (const std::string endian : {"LSB", "MSB"}) {
+    // With an orientation and without, when IFD0 gains both entries.
+    for (const auto& [endian, orientation] : {std::pair{"LSB", "#=3"}, std::pair{"MSB", "="}}) {
         SCOPED_TRACE(endian);
         // Two pages: the second directory must stay reachable from the first.
         const std::string page = MakePicture("page.png", 32, 24);
-        const std::string path = MakePicture(endian + ".tif", 64, 48, page + " -endian " + endian);
-        Exiftool(path, "-IFD0:Orientation#=3 -IFD0:Artist=Someone");
+        const std::string path = MakePicture(endian + std::string(".tif"), 64, 48, page + " -endian " + endian);
+        Exiftool(path, "-IFD0:Orientation" + std::string(orientation) + " -IFD0:Artist=Someone");
         ASSERT_FALSE(ReadContainer(ContainerFormat::Tiff, ReadWhole(path)).hasPacket);
         const std::string out = Rewritten(path);
         ExpectOnlyPacketAndOrientationChanged(path, out);
@@ -157,8 +178,27 @@ TEST(ContainerRefusalTest, ExifDirectoryRunningPastItsBlockIsNotLookedInto) {
     for (const std::string& exif : exifBlocks) {
         const std::string jpeg = "\xFF\xD8"s + exif + next + "\xFF\xDA"s;
         EXPECT_EQ(ReadContainer(ContainerFormat::Jpeg, jpeg).exifOrientation, 0);
-        EXPECT_NE(RewriteContainer(ContainerFormat::Jpeg, jpeg, kPacket, 8).find(next), std::string::npos);
+        EXPECT_NE(RewriteContainer(ContainerFormat::Jpeg, jpeg, kPacket, 0).find(next), std::string::npos);
+        EXPECT_THROW(RewriteContainer(ContainerFormat::Jpeg, jpeg, kPacket, 8), ContainerError);
     }
+}
+
+TEST(ContainerRefusalTest, OrientationNotGainedWhereItCannotBeOrFitsNowhere) {
+    using namespace std::string_literals;
+    // IFD0 holding the tag as a LONG: a second, SHORT one would leave
+    // readers to pick either.
+    const std::string longTag = "MM\0*\0\0\0\x08\0\x01\x01\x12\0\x04\0\0\0\x01\0\0\0\x06\0\0\0\0"s;
+    const auto exif = [](const std::string& tiff) {
+        const std::size_t length = 8 + tiff.size();
+        return "\xFF\xD8\xFF\xE1"s + static_cast<char>(length >> 8) + static_cast<char>(length & 0xFF) +
+               "Exif\0\0"s + tiff + "\xFF\xDA"s;
+    };
+    EXPECT_THROW(RewriteContainer(ContainerFormat::Tiff, longTag, kPacket, 8), ContainerError);
+    EXPECT_THROW(RewriteContainer(ContainerFormat::Jpeg, exif(longTag), kPacket, 8), ContainerError);
+    // An Exif block whose directory copy would not fit in its segment.
+    const std::string empty = "MM\0*\0\0\0\x08\0\0\0\0\0\0"s;
+    EXPECT_THROW(RewriteContainer(ContainerFormat::Jpeg, exif(empty + std::string(65500, '\0')), kPacket, 8),
+                 ContainerError);
 }
 
 }  // namespace
