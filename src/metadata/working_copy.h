@@ -9,6 +9,7 @@
 // visit to the folder restores should the copy-back have been cut short.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -21,7 +22,8 @@ public:
     // file, cannot be opened for writing, carries no write permission at
     // all, or its folder takes no new entry.
     explicit WorkingCopy(const std::string& path);
-    // Removes the private folder and everything in it.
+    // Removes the private folder and everything in it, unless a copy-back
+    // cut short left the picture needing its backup.
     ~WorkingCopy();
     WorkingCopy(const WorkingCopy&) = delete;
     WorkingCopy& operator=(const WorkingCopy&) = delete;
@@ -32,18 +34,27 @@ public:
     const std::string& PicturePath() const { return picturePath_; }
 
     // Puts the copy's bytes in the picture's place. Raises std::system_error,
-    // leaving the picture as it was, when that fails before it began.
+    // leaving the picture as it was, when that fails before it began or
+    // someone else changed the picture since it was copied.
     void ReplaceOriginal();
 
 private:
+    void CopyBack(int copy);
+    void Discard() noexcept;
+
     std::string picturePath_;
+    std::string pictureName_;
     std::string folderPath_;  // the private folder
+    std::string folderName_;
+    std::string copyName_;
     std::string copyPath_;
+    // Held open, so that what is copied back into is the very file copied,
+    // and all else is reached relative to folders that cannot be swapped.
+    int picture_ = -1;
+    int parent_ = -1;
     int folderLock_ = -1;     // the private folder, held open and locked
-    mode_t mode_ = 0;  // interim, until the private folder lands
-    uid_t owner_ = 0;
-    gid_t group_ = 0;
-    bool replaced_ = false;
+    struct stat taken_ {};    // to notice a change by someone else since the copy
+    bool backupNeeded_ = false;  // a copy-back was cut short and could not be undone at once
 };
 
 // Whether a folder entry's name is one a write of ours leaves behind.
