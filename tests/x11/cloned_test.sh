@@ -36,9 +36,7 @@ colours=(200,30,30 30,200,30 30,30,200 220,220,40 40,220,220 220,40,220 240,140,
 for i in "${!colours[@]}"; do
   convert -size 640x360 "xc:rgb(${colours[$i]})" -quality 95 "$pictures/colour$i.jpg"
 done
-mkdir -p "$XDG_CONFIG_HOME/kaleidra"
-printf '[Software\\Veltrane\\Lumivista]\nPath=%s\nImagesPerScreen=4\nTimer=60\nDebugOutput=1\n' "$pictures" \
-  >"$XDG_CONFIG_HOME/kaleidra/registry.ini"
+write_settings "$pictures" ImagesPerScreen=4 Timer=60 DebugOutput=1
 
 # The file whose colour is nearest to "r,g,b".
 file_of_colour() {

@@ -27,10 +27,8 @@ for sample in "1600x900 plasma:fractal" "400x900 gradient:gold-firebrick" "1800x
   convert -seed "$i" -size "${sample%% *}" "${sample#* }" +level 12%,100% "$pictures/sample$i.png" ||
     fail "could not make sample $i"
 done
-mkdir -p "$XDG_CONFIG_HOME/kaleidra"
 # A long period keeps the grid still once it is filled.
-printf '[Software\\Veltrane\\Lumivista]\nPath=%s\nImagesPerScreen=9\nTimer=60\n' "$pictures" \
-  >"$XDG_CONFIG_HOME/kaleidra/registry.ini"
+write_settings "$pictures" ImagesPerScreen=9 Timer=60
 
 shot() {
   import -window root "$scratch/$1.png" 2>/dev/null || fail "no screenshot $1"

@@ -32,6 +32,14 @@ pass() { echo "ok: $*"; }
 
 now_ms() { date +%s%3N; }
 
+# Writes the settings file: the folder to show, then "Name=value" lines.
+write_settings() {
+  local folder=$1
+  shift
+  mkdir -p "$XDG_CONFIG_HOME/kaleidra"
+  printf '%s\n' '[Software\Veltrane\Lumivista]' "Path=$folder" "$@" >"$XDG_CONFIG_HOME/kaleidra/registry.ini"
+}
+
 # Starts the saver in the background with the given arguments.
 start_saver() {
   "$KALEIDRA" "$@" &

@@ -9,9 +9,7 @@ source "$(dirname "$0")/lib.sh"
 pictures=$scratch/pictures
 mkdir -p "$pictures"
 convert -size 1200x800 gradient:'#3a7bd5'-'#00d2ff' "$pictures/photo.jpg"
-mkdir -p "$XDG_CONFIG_HOME/kaleidra"
-printf '[Software\\Veltrane\\Lumivista]\nPath=%s\nImagesPerScreen=1\nTimer=60\n' "$pictures" \
-  >"$XDG_CONFIG_HOME/kaleidra/registry.ini"
+write_settings "$pictures" ImagesPerScreen=1 Timer=60
 
 # Clicks at root ($1, $2) and waits for the menu, whose white top left corner
 # lies at the click.

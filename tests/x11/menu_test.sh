@@ -8,9 +8,7 @@ source "$(dirname "$0")/lib.sh"
 pictures=$scratch/pictures
 mkdir -p "$pictures"
 convert -size 1200x800 gradient:'#3a7bd5'-'#00d2ff' "$pictures/photo.jpg"
-mkdir -p "$XDG_CONFIG_HOME/kaleidra"
-printf '[Software\\Veltrane\\Lumivista]\nPath=%s\nImagesPerScreen=1\nTimer=60\nLines of metadata=2\n' "$pictures" \
-  > "$XDG_CONFIG_HOME/kaleidra/registry.ini"
+write_settings "$pictures" ImagesPerScreen=1 Timer=60 'Lines of metadata=2'
 
 start_saver /s
 wait_saver_window 1000 >/dev/null || fail "no saver window"

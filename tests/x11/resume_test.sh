@@ -7,9 +7,7 @@ source "$(dirname "$0")/lib.sh"
 pictures=$scratch/pictures
 mkdir -p "$pictures"
 for i in $(seq -w 1 24); do convert -size 64x48 "xc:rgb($((10#$i * 9)),80,160)" "$pictures/pic$i.png"; done
-mkdir -p "$XDG_CONFIG_HOME/kaleidra"
-printf '[Software\\Veltrane\\Lumivista]\nPath=%s\nImagesPerScreen=4\nTimer=0\nDebugOutput=1\n' "$pictures" \
-  > "$XDG_CONFIG_HOME/kaleidra/registry.ini"
+write_settings "$pictures" ImagesPerScreen=4 Timer=0 DebugOutput=1
 
 # The paths a run examined, in order, from its debug log.
 examined() { grep -a "^0x0 $pictures/" "$1" | sed "s|^0x0 $pictures/||"; }

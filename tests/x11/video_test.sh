@@ -13,9 +13,7 @@ clip -c:v mpeg4 -c:a mp2 "$media/clip1.avi"
 clip -c:v mpeg1video -c:a mp2 -f mpeg "$media/clip2.mpg"
 clip -c:v wmv2 -c:a wmav2 -f asf "$media/clip3.wmv"
 for i in $(seq 1 12); do convert -size 800x450 "xc:rgb(20,$((60 + i * 10)),200)" "$media/More/still$i.png"; done
-mkdir -p "$XDG_CONFIG_HOME/kaleidra"
-printf '[Software\\Veltrane\\Lumivista]\nPath=%s\nImagesPerScreen=4\nTimer=1\nMute Video=1\nDebugOutput=1\n' "$media" \
-  > "$XDG_CONFIG_HOME/kaleidra/registry.ini"
+write_settings "$media" ImagesPerScreen=4 Timer=1 'Mute Video=1' DebugOutput=1
 
 start_saver /s
 wait_saver_window 1000 >/dev/null || fail "no saver window"
