@@ -100,7 +100,8 @@ using WriteKillTest = PictureFileTest;
 TEST_F(WriteKillTest, KilledWritesLeaveEveryPictureWholeWithItsPixelsAndPermissions) {
     PixelChecker checker;
     std::vector<std::string> pictures = {MakePicture("camera.jpg", 480, 360), MakePicture("drawing.png", 320, 240),
-                                         MakePicture("scan.tif", 320, 240), MakePicture("album.jpg", 640, 480)};
+                                         MakePicture("scan.tif", 320, 240), MakePicture("album.jpg", 640, 480),
+                                         MakePicture("phone.webp", 320, 240, "-quality 80")};
     Exiftool(pictures[0], "-Orientation#=1 -XMP-xmp:Label=Red -XMP-dc:Title=Harbour");
     Exiftool(pictures[3], "-Orientation#=1 -XMP-dc:Title=Album");
     ASSERT_EQ(link(pictures[3].c_str(), PathOf("album-twin.jpg").c_str()), 0);
@@ -191,7 +192,7 @@ TEST_F(WriteKillTest, KilledWritesLeaveEveryPictureWholeWithItsPixelsAndPermissi
     }
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names,
-              (std::vector<std::string>{"album-twin.jpg", "album.jpg", "camera.jpg", "drawing.png", "scan.tif"}));
+              (std::vector<std::string>{"album-twin.jpg", "album.jpg", "camera.jpg", "drawing.png", "phone.webp", "scan.tif"}));
     struct stat album {};
     ASSERT_EQ(stat(pictures[3].c_str(), &album), 0);
     EXPECT_EQ(album.st_nlink, 2u);
