@@ -232,6 +232,9 @@ WorkingCopy::WorkingCopy(const std::string& path) {
     pictureName_ = picturePath_.substr(slash + 1);
     const std::string folder = slash == 0 ? "/" : picturePath_.substr(0, slash);
 
+    // A write finishes what earlier writes in its folder left undone.
+    RemoveFolderWriteDebris(folder);
+
     picture_ = open(picturePath_.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
     if (picture_ < 0) Fail("open");
     try {
@@ -380,4 +383,15 @@ void RemoveWriteDebris(const std::string& folder, const std::string& name) {
     } catch (...) {
         // Left for the next visit.
     }
+}
+
+void RemoveFolderWriteDebris(const std::string& folder) {
+    std::vector<std::string> debris;
+    if (DIR* entries = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(entries)) {
+            if (IsWriteDebris(entry->d_name)) debris.emplace_back(entry->d_name);
+        }
+        closedir(entries);
+    }
+    for (const std::string& name : debris) RemoveWriteDebris(folder, name);
 }

@@ -63,3 +63,6 @@ bool IsWriteDebris(std::string_view name);
 // Finishes or undoes what a killed write left under name in folder, then
 // removes it. Leaves alone what a running write still holds. Never throws.
 void RemoveWriteDebris(const std::string& folder, const std::string& name);
+
+// The same for every such entry of folder.
+void RemoveFolderWriteDebris(const std::string& folder);

@@ -132,6 +132,13 @@ TEST_F(WalkTest, SymbolicLinkLoopAndAPipeNamedLikeAPictureDoNotBlock) {
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
 }
 
+TEST_F(WalkTest, LeftoversOfAKilledWriteGoWhenTheWalkPasses) {
+    Picture(top / "shown.png");
+    WriteWhole(top / ".kaleidra-a1B2c3.jpg", "a killed write's copy");
+    EXPECT_EQ(Pass(), (std::vector<std::string>{"shown.png"}));
+    EXPECT_FALSE(fs::exists(top / ".kaleidra-a1B2c3.jpg"));
+}
+
 TEST_F(WalkTest, UnopenableQueuedFolderIsPassedOver) {
     Picture(top / "Gone/a1.png");
     Picture(top / "Kept/b1.png");

@@ -164,12 +164,12 @@ TEST_F(WorkingCopyTest, VisitLeavesAWriteInProgressAlone) {
     EXPECT_EQ(ReadWhole(picture), "new");
 }
 
-TEST_F(WorkingCopyTest, VisitRemovesOlderLeftoversWithoutFollowingLinks) {
+TEST_F(WorkingCopyTest, AWriteRemovesOlderLeftoversWithoutFollowingLinks) {
     const std::string kept = Picture("elsewhere/keep.jpg", "keep");
     Picture(".kaleidra-a1B2c3.jpg", "an older build's copy");
     Picture(".kaleidra-a1B2c3.jpg._00_", "the toolkit's temporary");
     ASSERT_EQ(symlink(PathOf("elsewhere").c_str(), PathOf(".kaleidra-d4E5f6").c_str()), 0);
-    for (const std::string& name : Debris(WorkDir())) RemoveWriteDebris(WorkDir(), name);
+    { WorkingCopy write(Picture("photo.jpg", "picture")); }
     EXPECT_TRUE(Debris(WorkDir()).empty());
     EXPECT_EQ(ReadWhole(kept), "keep");
 }
