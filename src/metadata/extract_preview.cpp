@@ -4,6 +4,7 @@
 
 #include "diag/debug_log.h"
 #include "display/saver_state.h"
+#include "metadata/file_check.h"
 #include "metadata/xmp_metadata.h"
 #include "platform/crt_random.h"
 
@@ -42,12 +43,21 @@ void ExtractPreview(const std::string& path, std::int32_t targetWidth, std::int3
     LogEntry(0, path);
     info = PictureMetadata{};
     if (path.ends_with(".db")) return;
+    // No library sees what cannot be read as a file, nor again a file it
+    // already failed on: both cost descriptors or memory inside the toolkit.
+    const std::optional<FileStamp> stamp = OrdinaryFile(path);
+    if (!stamp || KnownUnreadable(path, *stamp)) return;
 
     long lastStatus = 0;
     bool gotBitmap = false;
     try {
         LogEntry(0, "Calling ScanFileForExif");
-        ScanFileForMetadata(path, info);
+        try {
+            ScanFileForMetadata(path, info);
+        } catch (...) {
+            RememberUnreadable(path, *stamp);
+            throw;
+        }
         LogEntry(info.orientation, "Returned from ScanFileForMetadata");
         if (HideFilesLabeledPrivate() && info.isPrivate) return;
         if (UseRankingForDisplay() && !PassesRatingFilter(info.rating)) return;

@@ -128,6 +128,30 @@ TEST_F(ExtractPreviewTest, DbFilesAreSkippedBeforeTheMetadataAndOthersFailInIt) 
                                         "0x0 End ExtractPreview"}));
 }
 
+// Files the toolkit cannot seek cost it a descriptor each, some corrupt
+// files memory on every read: neither may reach it on every pass of the walk.
+TEST_F(ExtractPreviewTest, OnlyOrdinaryFilesReachTheToolkitAndAFailedOneOnlyUntilItChanges) {
+    const std::string mounts = PathOf("mounts.jpg");  // a link into proc, whose files cannot be seeked
+    ASSERT_EQ(symlink("/proc/self/mounts", mounts.c_str()), 0);
+    const std::string empty = PathOf("empty.jpg");
+    WriteWhole(empty, "");
+    const std::string fraction = MakePicture("fraction.jpg", 64, 48);
+    Exiftool(fraction, "-XMP-xmp:Rating=2.5");
+    const auto descriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    const auto before = descriptors();
+    for (int pass = 0; pass < 20; ++pass) {
+        for (const std::string& path : {mounts, empty, fraction}) EXPECT_FALSE(Shows(path)) << path;
+    }
+    EXPECT_EQ(descriptors(), before);
+    const auto lines = LogLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "0x0 Calling ScanFileForExif"), 1);
+
+    Exiftool(fraction, "-XMP-xmp:Rating=3");  // mended, so read again
+    EXPECT_TRUE(Shows(fraction));
+}
+
 TEST_F(ExtractPreviewTest, FormatsShowAsTheToolkitReadsThem) {
     EXPECT_TRUE(Shows(MakePicture("plain.png", 64, 48)));  // a smart handler, no metadata
     EXPECT_FALSE(Shows(MakePicture("plain.bmp", 64, 48)));  // no smart handler
