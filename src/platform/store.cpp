@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +10,10 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/text.h"
@@ -189,27 +192,178 @@ struct ValueRef {
     std::string group, key;
 };
 
-// Every stored spelling of the value, in file order; a store edited by hand
-// may hold more than one.
-std::vector<ValueRef> FindValue(GKeyFile* file, std::string_view keyPath, std::string_view name) {
+// The value under any spelling of its key and name. A loaded store holds each
+// value once: Tidy drops the repeats a hand edit may leave.
+std::optional<ValueRef> FindValue(GKeyFile* file, std::string_view keyPath, std::string_view name) {
     const std::vector<std::string_view> key = SplitKeyPath(keyPath);
-    std::vector<ValueRef> found;
     for (const std::string& group : Groups(file)) {
         if (!GroupMatches(group, key, true)) continue;
         for (const std::string& stored : TakeStrings(g_key_file_get_keys(file, group.c_str(), nullptr, nullptr))) {
-            if (EqualsIgnoringCase(stored, name)) found.push_back({group, stored});
+            if (EqualsIgnoringCase(stored, name)) return ValueRef{group, stored};
         }
     }
-    return found;
+    return std::nullopt;
+}
+
+// ---- reading a hand-edited file -------------------------------------------------
+// GKeyFile refuses a whole file over one line it cannot parse, and a name set
+// twice leaves it with two entries that reads and writes resolve differently.
+// The text is therefore tidied first, line by line, into what GKeyFile reads
+// without surprise: only well-formed groups and values, each value once.
+
+// Two spellings of a key path or value name mean the same exactly when these
+// agree; the text is well-formed UTF-8.
+std::string FoldCase(std::string_view text) {
+    std::string out;
+    while (!text.empty()) {
+        const Utf8Step step = DecodeUtf8(text);
+        gchar encoded[8];
+        out.append(encoded, g_unichar_to_utf8(g_unichar_toupper(step.codePoint), encoded));
+        text.remove_prefix(step.length);
+    }
+    return out;
+}
+
+std::string_view SkipBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    return text;
+}
+
+std::string_view DropTrailingBlanks(std::string_view text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+struct Problem {
+    std::size_t line;
+    std::string what;
+};
+
+struct TidyText {
+    std::string text;
+    std::vector<Problem> problems;
+};
+
+// Why the line cannot be read as it stands, or nullptr. The store writes
+// control characters escaped, so a raw one other than a tab is damage.
+const char* LineFault(std::string_view line) {
+    while (!line.empty()) {
+        const Utf8Step step = DecodeUtf8(line);
+        if (step.length == 0) return "it is not UTF-8 text";
+        if ((step.codePoint < 0x20 && step.codePoint != '\t') || step.codePoint == 0x7F) {
+            return "it holds a control character";
+        }
+        line.remove_prefix(step.length);
+    }
+    return nullptr;
+}
+
+TidyText Tidy(std::string_view contents) {
+    // Editors on some systems begin a UTF-8 file with a byte order mark.
+    if (contents.starts_with("\xEF\xBB\xBF")) contents.remove_prefix(3);
+    TidyText tidy;
+    std::string groupFold;
+    bool inGroup = false;
+    std::unordered_map<std::string, std::size_t> seen;  // group and name folded, to line
+    std::size_t number = 0;
+    while (!contents.empty()) {
+        const std::size_t end = contents.find('\n');
+        std::string_view line = contents.substr(0, end);
+        contents.remove_prefix(end == std::string_view::npos ? contents.size() : end + 1);
+        ++number;
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        if (const char* fault = LineFault(line)) {
+            tidy.problems.push_back({number, fault});
+            continue;
+        }
+        line = SkipBlanks(line);
+        // Comments and blank lines are not kept: GKeyFile would file them with
+        // the group before them, and values added later would land after them.
+        if (line.empty() || line.front() == '#') continue;
+        if (line.front() == '[') {
+            const std::string_view bracketed = DropTrailingBlanks(line);
+            const std::string_view name = bracketed.substr(1, bracketed.find(']') - 1);
+            if (name.size() + 2 != bracketed.size() || name.empty() || name.find('[') != std::string_view::npos) {
+                tidy.problems.push_back({number, "it is not a [key] line"});
+                continue;
+            }
+            std::string_view path = name;
+            while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+            groupFold = FoldCase(path);
+            inGroup = true;
+            tidy.text.append(bracketed).append("\n");
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos) {
+            tidy.problems.push_back({number, "it is neither a [key] nor a name=value line"});
+            continue;
+        }
+        const std::string_view name = DropTrailingBlanks(line.substr(0, equals));
+        if (!IsStorableValueName(name)) {
+            tidy.problems.push_back({number, "it has no valid name before its '='"});
+            continue;
+        }
+        if (!inGroup) {
+            tidy.problems.push_back({number, "it comes before the first [key] line"});
+            continue;
+        }
+        const auto [first, fresh] = seen.try_emplace(groupFold + '\n' + FoldCase(name), number);
+        if (!fresh) {
+            tidy.problems.push_back({number, "it sets \"" + std::string(name) + "\" again; line " +
+                                                 std::to_string(first->second) + " is the one used"});
+            continue;
+        }
+        tidy.text.append(name).append("=").append(SkipBlanks(line.substr(equals + 1))).append("\n");
+    }
+    return tidy;
 }
 
 // ---- the file -----------------------------------------------------------------
 
-// Loads the store; a missing file is an empty store. *corrupt is set, and
-// *file left empty, when the contents do not parse.
-long LoadFile(const StorePaths& paths, KeyFilePtr* file, bool* corrupt) {
-    *file = NewKeyFile();
-    *corrupt = false;
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Says once per process, for each content of the file, which lines a read
+// skips: a hand edit that went wrong should not go unnoticed, nor fill the
+// log of a saver that reads the store again and again.
+void ReportProblems(const StorePaths& paths, std::string_view contents, const std::vector<Problem>& problems) {
+    if (problems.empty()) return;
+    static std::mutex mutex;
+    static std::unordered_set<std::size_t> reported;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        const std::string identity = paths.file + '\0' + std::string(contents);
+        if (!reported.insert(std::hash<std::string>()(identity)).second) return;
+    }
+    constexpr std::size_t kShown = 10;  // more than a slip of the hand: not a store at all
+    for (std::size_t i = 0; i < problems.size() && i < kShown; ++i) {
+        std::fprintf(stderr, "kaleidra: %s:%zu: line ignored: %s\n", paths.file.c_str(), problems[i].line,
+                     problems[i].what.c_str());
+    }
+    if (problems.size() > kShown) {
+        std::fprintf(stderr, "kaleidra: %s: %zu more lines ignored\n", paths.file.c_str(),
+                     problems.size() - kShown);
+    }
+}
+
+struct LoadedStore {
+    KeyFilePtr file;
+    std::string original;  // the file's bytes, when it had to be repaired
+    bool repaired = false;
+};
+
+// Loads the store; a missing file is an empty store.
+long LoadFile(const StorePaths& paths, LoadedStore* store) {
+    store->file = NewKeyFile();
     gchar* contents = nullptr;
     gsize length = 0;
     GError* error = nullptr;
@@ -221,44 +375,44 @@ long LoadFile(const StorePaths& paths, KeyFilePtr* file, bool* corrupt) {
         g_error_free(error);
         return status;
     }
-    // Comments are not kept: GKeyFile then files the blank line between
-    // groups with the group before it, and values added later land after it.
-    const bool parsed = g_key_file_load_from_data(file->get(), contents, length, G_KEY_FILE_NONE, nullptr);
+    const std::string_view text(contents, length);
+    const TidyText tidy = Tidy(text);
+    ReportProblems(paths, text, tidy.problems);
+    store->repaired = !tidy.problems.empty();
+    if (store->repaired) store->original.assign(text);
     g_free(contents);
-    if (!parsed) {
-        *file = NewKeyFile();
-        *corrupt = true;
-    }
-    return ERROR_SUCCESS;
+    // Tidy leaves nothing GKeyFile refuses; should it still refuse, no write
+    // may replace a file the store could not read.
+    const bool parsed = g_key_file_load_from_data(store->file.get(), tidy.text.data(), tidy.text.size(),
+                                                  G_KEY_FILE_NONE, nullptr);
+    return parsed ? ERROR_SUCCESS : ERROR_READ_FAULT;
 }
 
-// Keeps an unparseable store for the user to inspect; never replaces an
-// earlier one.
-long MoveAside(const StorePaths& paths) {
+// Keeps a repaired file as it was before the store first rewrites it, for the
+// user to take back what the repair left out; never replaces an earlier copy.
+long KeepOriginal(const StorePaths& paths, const std::string& original) {
     GDateTime* now = g_date_time_new_now_utc();
     gchar* stamp = g_date_time_format(now, "%Y%m%dT%H%M%SZ");
-    const std::string base = paths.file + ".corrupt-" + stamp;
+    const std::string base = paths.file + ".orig-" + stamp;
     g_free(stamp);
     g_date_time_unref(now);
     for (int attempt = 1; attempt < 1000; ++attempt) {
         const std::string target = attempt == 1 ? base : base + "-" + std::to_string(attempt);
-        struct stat existing;
-        if (lstat(target.c_str(), &existing) == 0) continue;
-        if (std::rename(paths.file.c_str(), target.c_str()) == 0) return ERROR_SUCCESS;
-        return StatusFromErrno(errno, ERROR_WRITE_FAULT);
+        const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) return StatusFromErrno(errno, ERROR_WRITE_FAULT);
+        bool ok = WriteAll(fd, original.data(), original.size()) && fsync(fd) == 0;
+        const int error = errno;
+        if (close(fd) != 0) ok = false;
+        if (!ok) {
+            unlink(target.c_str());
+            return StatusFromErrno(error, ERROR_WRITE_FAULT);
+        }
+        std::fprintf(stderr, "kaleidra: %s: repaired; the original is kept as %s\n", paths.file.c_str(),
+                     target.c_str());
+        return ERROR_SUCCESS;
     }
     return ERROR_WRITE_FAULT;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 long WriteAtomically(const StorePaths& paths, GKeyFile* file) {
@@ -320,39 +474,24 @@ private:
     long status_ = ERROR_SUCCESS;
 };
 
-// Loads the store while holding the lock, setting a corrupt file aside.
-long LoadLocked(const StorePaths& paths, KeyFilePtr* file) {
-    bool corrupt = false;
-    const long status = LoadFile(paths, file, &corrupt);
-    return corrupt ? MoveAside(paths) : status;
-}
-
-long ReadStore(KeyFilePtr* file) {
-    const StorePaths paths = CurrentPaths();
-    bool corrupt = false;
-    const long status = LoadFile(paths, file, &corrupt);
-    if (!corrupt) return status;
-    // Reads go without the lock, since renames replace the file whole; moving
-    // a corrupt file aside is a change, made under the lock after loading again
-    // in case a writer has replaced it meanwhile.
-    StoreLock lock(paths);
-    if (lock.status() != ERROR_SUCCESS) return lock.status();
-    return LoadLocked(paths, file);
-}
-
 // Runs change on the current store under the lock; writes the store back when
-// change reports success and a difference.
+// change reports success and a difference. Reads go without the lock, since
+// renames replace the file whole.
 long ModifyStore(const std::function<long(GKeyFile*, bool* changed)>& change) {
     const StorePaths paths = CurrentPaths();
     StoreLock lock(paths);
     if (lock.status() != ERROR_SUCCESS) return lock.status();
-    KeyFilePtr file;
-    long status = LoadLocked(paths, &file);
+    LoadedStore store;
+    long status = LoadFile(paths, &store);
     if (status != ERROR_SUCCESS) return status;
     bool changed = false;
-    status = change(file.get(), &changed);
+    status = change(store.file.get(), &changed);
     if (status != ERROR_SUCCESS || !changed) return status;
-    return WriteAtomically(paths, file.get());
+    if (store.repaired) {
+        status = KeepOriginal(paths, store.original);
+        if (status != ERROR_SUCCESS) return status;
+    }
+    return WriteAtomically(paths, store.file.get());
 }
 
 }  // namespace
@@ -361,12 +500,12 @@ std::string StoreFilePath() { return CurrentPaths().file; }
 
 long SHGetValue(std::string_view keyPath, std::string_view valueName, std::string* out,
                 std::size_t bufferBytes, StoreChars chars) {
-    KeyFilePtr file;
-    const long status = ReadStore(&file);
+    LoadedStore store;
+    const long status = LoadFile(CurrentPaths(), &store);
     if (status != ERROR_SUCCESS) return status;
-    const std::vector<ValueRef> found = FindValue(file.get(), keyPath, valueName);
-    if (found.empty()) return ERROR_FILE_NOT_FOUND;
-    gchar* raw = g_key_file_get_value(file.get(), found[0].group.c_str(), found[0].key.c_str(), nullptr);
+    const std::optional<ValueRef> found = FindValue(store.file.get(), keyPath, valueName);
+    if (!found) return ERROR_FILE_NOT_FOUND;
+    gchar* raw = g_key_file_get_value(store.file.get(), found->group.c_str(), found->key.c_str(), nullptr);
     std::string value = UnescapeValue(raw ? raw : "");
     g_free(raw);
     const std::size_t needed =
@@ -380,8 +519,8 @@ long SHSetValue(std::string_view keyPath, std::string_view valueName, std::strin
     if (!IsStorableKeyPath(keyPath) || !IsStorableValueName(valueName)) return ERROR_INVALID_PARAMETER;
     const std::string raw = EscapeValue(data);
     return ModifyStore([&](GKeyFile* file, bool* changed) {
-        const std::vector<ValueRef> found = FindValue(file, keyPath, valueName);
-        if (found.empty()) {
+        const std::optional<ValueRef> found = FindValue(file, keyPath, valueName);
+        if (!found) {
             // A new value goes into the key's existing group, whatever its spelling.
             const std::vector<std::string_view> key = SplitKeyPath(keyPath);
             std::string group;
@@ -399,13 +538,10 @@ long SHSetValue(std::string_view keyPath, std::string_view valueName, std::strin
             *changed = true;
             return ERROR_SUCCESS;
         }
-        gchar* old = g_key_file_get_value(file, found[0].group.c_str(), found[0].key.c_str(), nullptr);
-        *changed = found.size() > 1 || !old || raw != old;
+        gchar* old = g_key_file_get_value(file, found->group.c_str(), found->key.c_str(), nullptr);
+        *changed = !old || raw != old;
         g_free(old);
-        g_key_file_set_value(file, found[0].group.c_str(), found[0].key.c_str(), raw.c_str());
-        for (std::size_t i = 1; i < found.size(); ++i) {
-            g_key_file_remove_key(file, found[i].group.c_str(), found[i].key.c_str(), nullptr);
-        }
+        g_key_file_set_value(file, found->group.c_str(), found->key.c_str(), raw.c_str());
         return ERROR_SUCCESS;
     });
 }
@@ -425,11 +561,9 @@ long SHDeleteKey(std::string_view keyPath) {
 
 long SHDeleteValue(std::string_view keyPath, std::string_view valueName) {
     return ModifyStore([&](GKeyFile* file, bool* changed) {
-        const std::vector<ValueRef> found = FindValue(file, keyPath, valueName);
-        for (const ValueRef& value : found) {
-            g_key_file_remove_key(file, value.group.c_str(), value.key.c_str(), nullptr);
-        }
-        *changed = !found.empty();
+        const std::optional<ValueRef> found = FindValue(file, keyPath, valueName);
+        if (found) g_key_file_remove_key(file, found->group.c_str(), found->key.c_str(), nullptr);
+        *changed = found.has_value();
         return *changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
 }

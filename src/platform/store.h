@@ -10,8 +10,12 @@
 // Every change is a read-modify-write under an advisory lock, written to a
 // temporary file, flushed to disk and renamed over the store, so concurrent
 // processes never lose each other's writes and a crash never leaves a torn
-// file. A store that does not parse is moved aside as
-// registry.ini.corrupt-TIME and read as empty.
+// file.
+//
+// A hand-edited file is read leniently: a line that does not parse is skipped
+// and named once on stderr, and a name set twice in a key means its first
+// value, the one a write then replaces. Before the store first rewrites a
+// file it had to repair, it keeps the original as registry.ini.orig-TIME.
 #pragma once
 
 #include <cstddef>

@@ -26,10 +26,11 @@ std::string Get(std::string_view key, std::string_view name, std::size_t bytes =
     return status == ERROR_SUCCESS ? out : "<status " + std::to_string(status) + ">";
 }
 
-std::vector<std::filesystem::path> CorruptFiles(const std::filesystem::path& dir) {
+// The hand-edited originals the store has kept before repairing them.
+std::vector<std::filesystem::path> KeptOriginals(const std::filesystem::path& dir) {
     std::vector<std::filesystem::path> out;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        if (entry.path().filename().string().starts_with("registry.ini.corrupt-")) out.push_back(entry.path());
+        if (entry.path().filename().string().starts_with("registry.ini.orig-")) out.push_back(entry.path());
     }
     return out;
 }
@@ -82,12 +83,14 @@ TEST_F(StoreTest, ValueNamesAndKeysCompareWithoutCaseKeepingTheFirstSpelling) {
 
 TEST_F(StoreTest, HandEditedDuplicatesCollapseIntoTheFirstSpelling) {
     WriteWhole(StoreFile(),
-               "# my settings\n[Software\\Veltrane\\Lumivista]\nTimer=3\ntimer=4\n"
+               "# my settings\n[Software\\Veltrane\\Lumivista]\nPath=/old1\nTimer=3\nPath=/old2\ntimer=4\n"
                "[software\\veltrane\\lumivista]\nTIMER=5\n");
+    EXPECT_EQ(Get(kKey, "Path"), "/old1");
     EXPECT_EQ(Get(kKey, "Timer"), "3");
+    ASSERT_EQ(SHSetValue(kKey, "Path", "/new"), ERROR_SUCCESS);
     ASSERT_EQ(SHSetValue(kKey, "timer", "7"), ERROR_SUCCESS);
-    EXPECT_EQ(DumpStore(StoreFile()), "Software\\Veltrane\\Lumivista/Timer=7\n");
-    EXPECT_EQ(Get(kKey, "Timer"), "7");
+    EXPECT_EQ(DumpStore(StoreFile()),
+              "Software\\Veltrane\\Lumivista/Path=/new\nSoftware\\Veltrane\\Lumivista/Timer=7\n");
 }
 
 TEST_F(StoreTest, ReadFailsWhenTheValueDoesNotFitTheBuffer) {
@@ -139,7 +142,8 @@ TEST_F(StoreTest, ValuesRoundTripByteExactAndKeepTheFileUtf8) {
 }
 
 TEST_F(StoreTest, PlainHandEditsReadAsWritten) {
-    WriteWhole(StoreFile(), "[Software\\Veltrane\\Lumivista]\nDebugOutput = 1\nPath=C:\\odd\\dir\\q\n");
+    // As an editor may save it: a byte order mark first, lines ending in CR LF.
+    WriteWhole(StoreFile(), "\xEF\xBB\xBF[Software\\Veltrane\\Lumivista]\r\nDebugOutput = 1\r\nPath=C:\\odd\\dir\\q\n");
     EXPECT_EQ(Get(kKey, "DebugOutput"), "1");
     EXPECT_EQ(Get(kKey, "Path"), "C:\\odd\\dir\\q");  // unknown escapes stay as typed
 }
@@ -175,27 +179,56 @@ TEST_F(StoreTest, DeletingAKeyTakesItsSubkeysAndNothingElse) {
 
     // A key with only subkeys is a key too.
     EXPECT_EQ(SHDeleteKey("Software\\Veltrane"), ERROR_SUCCESS);
-    EXPECT_TRUE(CorruptFiles(StoreDir()).empty());
+    EXPECT_TRUE(KeptOriginals(StoreDir()).empty());
     EXPECT_EQ(ReadWhole(StoreFile()), "");
 }
 
-TEST_F(StoreTest, AnUnparseableFileIsKeptAsideAndReadAsEmpty) {
-    const std::string garbage = "\x89PNG\r\n\x1A\nnot = an ini file\n";
-    WriteWhole(StoreFile(), garbage);
-    EXPECT_EQ(Get(kKey, "DebugOutput"), "<status 2>");
-    std::vector<std::filesystem::path> aside = CorruptFiles(StoreDir());
-    ASSERT_EQ(aside.size(), 1u);
-    EXPECT_EQ(ReadWhole(aside[0]), garbage);
-    EXPECT_FALSE(std::filesystem::exists(StoreFile()));
+TEST_F(StoreTest, LinesThatDoNotParseAreSkippedNamedOnceAndKeptAsideBeforeARewrite) {
+    const std::string original =
+        "# hand edited\n"
+        "Stray=1\n"
+        "[Software\\Veltrane\\Lumivista]\n"
+        "DebugOutput 1\n"
+        "Timer=3\n"
+        "[Software\\Veltrane\n"
+        "Path=/p\xFF\n"
+        "Play Video = 0\n"
+        "[Software\\Veltrane\\Lumivista\\Queue]\n"
+        "0=/a\n";
+    WriteWhole(StoreFile(), original);
+    testing::internal::CaptureStderr();
+    for (int read = 0; read < 2; ++read) {
+        EXPECT_EQ(Get(kKey, "Timer"), "3");
+        EXPECT_EQ(Get(kKey, "Play Video"), "0");
+        EXPECT_EQ(Get(kQueue, "0"), "/a");
+        EXPECT_EQ(Get(kKey, "DebugOutput"), "<status 2>");
+        EXPECT_EQ(Get(kKey, "Path"), "<status 2>");
+    }
+    const std::string report = testing::internal::GetCapturedStderr();
+    const std::string file = StoreFile().string();
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 4) << report;
+    for (const char* line : {":2: ", ":4: ", ":6: ", ":7: "}) {
+        EXPECT_NE(report.find(file + line), std::string::npos) << line << report;
+    }
+    EXPECT_TRUE(KeptOriginals(StoreDir()).empty());  // reading changes nothing
 
-    ASSERT_EQ(SHSetValue(kKey, "DebugOutput", "0"), ERROR_SUCCESS);
-    EXPECT_EQ(Get(kKey, "DebugOutput"), "0");
+    ASSERT_EQ(SHSetValue(kKey, "DebugOutput", "1"), ERROR_SUCCESS);
+    EXPECT_EQ(Get(kKey, "DebugOutput"), "1");
+    std::vector<std::filesystem::path> kept = KeptOriginals(StoreDir());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(ReadWhole(kept[0]), original);
+    EXPECT_EQ(DumpStore(StoreFile()),
+              "Software\\Veltrane\\Lumivista/Timer=3\nSoftware\\Veltrane\\Lumivista/Play Video=0\n"
+              "Software\\Veltrane\\Lumivista/DebugOutput=1\nSoftware\\Veltrane\\Lumivista\\Queue/0=/a\n");
 
-    // A second bad file in the same second does not replace the first.
+    // The repaired file needs no copy; a second bad edit in the same second
+    // does not replace the first copy.
+    ASSERT_EQ(SHSetValue(kKey, "Timer", "4"), ERROR_SUCCESS);
+    EXPECT_EQ(KeptOriginals(StoreDir()).size(), 1u);
     WriteWhole(StoreFile(), "still garbage\n");
-    ASSERT_EQ(SHSetValue(kKey, "Timer", "3"), ERROR_SUCCESS);
-    EXPECT_EQ(CorruptFiles(StoreDir()).size(), 2u);
-    EXPECT_EQ(DumpStore(StoreFile()), "Software\\Veltrane\\Lumivista/Timer=3\n");
+    ASSERT_EQ(SHSetValue(kKey, "Timer", "5"), ERROR_SUCCESS);
+    EXPECT_EQ(KeptOriginals(StoreDir()).size(), 2u);
+    EXPECT_EQ(DumpStore(StoreFile()), "Software\\Veltrane\\Lumivista/Timer=5\n");
 }
 
 TEST_F(StoreTest, AnUnreadableFileIsNeitherReplacedNorMovedAside) {
@@ -203,7 +236,7 @@ TEST_F(StoreTest, AnUnreadableFileIsNeitherReplacedNorMovedAside) {
     EXPECT_EQ(Get(kKey, "Timer"), "<status 30>");
     EXPECT_EQ(SHSetValue(kKey, "Timer", "4"), ERROR_READ_FAULT);
     EXPECT_TRUE(std::filesystem::exists(StoreFile() / "in the way"));
-    EXPECT_TRUE(CorruptFiles(StoreDir()).empty());
+    EXPECT_TRUE(KeptOriginals(StoreDir()).empty());
 }
 
 // Runs body in a child process; its exit status is the number of failures.
@@ -246,7 +279,7 @@ TEST_F(StoreTest, ConcurrentWritersLoseNothingAndTheFileAlwaysParses) {
     for (const char* name : {"a0", "a999", "b0", "b500", "b999"}) {
         EXPECT_EQ(Get(kQueue, name), std::string("value ") + name);
     }
-    EXPECT_TRUE(CorruptFiles(StoreDir()).empty());
+    EXPECT_TRUE(KeptOriginals(StoreDir()).empty());
 }
 
 // True when the file parses and holds nothing but one whole value of the
@@ -283,7 +316,7 @@ TEST_F(StoreTest, AWriterStoppedOrKilledMidWriteLeavesTheLastCompleteFile) {
     // The lock died with its holder, and a stale temporary file is no obstacle.
     EXPECT_EQ(SHSetValue(kKey, "Timer", "2"), ERROR_SUCCESS);
     EXPECT_EQ(Get(kKey, "Timer"), "2");
-    EXPECT_TRUE(CorruptFiles(StoreDir()).empty());
+    EXPECT_TRUE(KeptOriginals(StoreDir()).empty());
 }
 
 }  // namespace
