@@ -59,8 +59,7 @@ TEST_F(WalkTest, VideoSuffixesAreCaseSensitiveAndVideosFollowTheSettings) {
         gSmallWindow = small;
         ResetWalk();
         videoStartedThisTick = false;
-        std::vector<std::string> shown = Pass();
-        EXPECT_TRUE(shown.empty() || shown == std::vector<std::string>{"clip.Avi"}) << play << small;
+        EXPECT_EQ(Pass(), std::vector<std::string>{"clip.Avi"}) << play << small;
         EXPECT_FALSE(videoStartedThisTick) << "no video in a small window or with video off";
         EXPECT_FALSE(q.video.IsMediaOpen());
     }
@@ -98,18 +97,53 @@ TEST_F(WalkTest, EditableOnlyForTheJpegAndTiffSpellings) {
 }
 
 TEST_F(WalkTest, LastEntryStepReturnsNothingAndTheNextStartsOver) {
+    // The last folder holds no picture, so whatever the directory order, its
+    // last entry is not one and the picture is found again only from the top.
     Picture(top / "solo.png");
-    Text(top / "notes.txt");
+    Text(top / "Last/notes.txt");
     EXPECT_EQ(Step(), "solo.png");
-    // Whatever the directory order, one more step ends the tree without a picture
-    // or finds it again only after starting over.
-    std::string second = Step();
-    if (!second.empty()) {
-        EXPECT_EQ(second, "solo.png");
-    } else {
-        EXPECT_EQ(gFindFileHandle, nullptr);
-        EXPECT_EQ(Step(), "solo.png");
-    }
+    EXPECT_EQ(Step(), "") << "the end of the tree is a step of its own";
+    EXPECT_EQ(Step(), "solo.png") << "the step after it reopens the top folder";
+}
+
+// A menu left open on the shown picture, its rating and its label must not
+// outlive it: the band, the frame and the menu would describe another file.
+TEST_F(WalkTest, ANewPictureComesWithItsOwnRecordAndClosedMenu) {
+    hideFilesLabeledPrivate = false;
+    RatedJpeg(top / "rated.jpg", 4, true);
+    Picture(top / "Next/plain.png");
+    ASSERT_EQ(Step(), "rated.jpg");
+    ASSERT_EQ(q.info.rating, 4);
+    ASSERT_TRUE(q.info.isPrivate);
+    ASSERT_TRUE(q.editable);
+    q.menuOpen = true;
+
+    ScreenSaverTimer(hwnd, &q);
+    EXPECT_EQ(fs::path(q.path).filename(), "plain.png");
+    EXPECT_EQ(q.info.rating, 0);
+    EXPECT_FALSE(q.info.isPrivate);
+    EXPECT_FALSE(q.editable);
+    EXPECT_FALSE(q.menuOpen);
+}
+
+TEST_F(WalkTest, AStartedVideoTakesTheQuadrantFromThePicture) {
+    hideFilesLabeledPrivate = false;
+    RatedJpeg(top / "rated.jpg", 4, true);
+    Picture(top / "Next/clip.avi");
+    ASSERT_EQ(Step(), "rated.jpg");
+    q.menuOpen = true;
+
+    videoStartedThisTick = false;
+    ScreenSaverTimer(hwnd, &q);
+    ASSERT_TRUE(videoStartedThisTick);
+    EXPECT_EQ(fs::path(q.path).filename(), "clip.avi");
+    EXPECT_FALSE(q.picture.HasPicture());
+    EXPECT_EQ(q.info.rating, 0);
+    EXPECT_FALSE(q.info.isPrivate);
+    EXPECT_FALSE(q.editable);
+    EXPECT_FALSE(q.menuOpen);
+    q.video.CloseDynamicMedia();
+    videoStartedThisTick = false;
 }
 
 TEST_F(WalkTest, MissingPathFallsBackToTheDocumentsFolderAndStoresIt) {

@@ -5,6 +5,7 @@
 #include <cairo.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "catalogue/folder_scan.h"
@@ -13,6 +14,7 @@
 #include "display/collage.h"
 #include "display/saver_state.h"
 #include "imaging/graphics_state.h"
+#include "metadata/xmp_metadata.h"
 #include "platform/store.h"
 #include "platform/headless_window_test_support.h"
 #include "settings/preferences.h"
@@ -26,7 +28,7 @@ protected:
         StartGdiplus();
         q.right = 400;
         q.bottom = 300;
-        includeSubdirectories = playVideo = true;
+        includeSubdirectories = playVideo = hideFilesLabeledPrivate = true;
         gSmallWindow = false;
         metadataBandHeight = 0;
         ResetWalk();
@@ -63,7 +65,20 @@ protected:
 
     static void Text(const fs::path& file) { WriteWhole(file, "not a picture\n"); }
 
+    // A JPEG whose file carries a rating and the private label.
+    static void RatedJpeg(const fs::path& file, int rating, bool isPrivate) {
+        fs::create_directories(file.parent_path());
+        ASSERT_EQ(std::system(("convert -size 64x48 xc:tomato '" + file.string() + "'").c_str()), 0);
+        PictureMetadata info;
+        info.rating = rating;
+        info.isPrivate = isPrivate;
+        WriteMetadataToFile(file.string(), info);
+    }
+
     // One step of the walk; the file it put into the quadrant, or "" when none.
+    // The quadrant is emptied first so that a step finding nothing reads as "";
+    // what a step leaves of the shown picture is seen only by calling
+    // ScreenSaverTimer on the quadrant as it stands.
     std::string Step() {
         q.picture.ReleasePicture();
         ScreenSaverTimer(hwnd, &q);

@@ -46,7 +46,7 @@ TEST_F(HostRun, KeysThatEndTheSaverAndKeysThatDoNot) {
 }
 
 TEST_F(HostRun, MouseMovesAndSideClicksKeepItMiddleButtonEndsIt) {
-    bool aliveAfterMoves = false;
+    bool aliveAfterMoves = false, survivedMiddle = false;
     int code = RunSaver([&](HWND w) {
         headless::SetCursorPos({500, 500});
         Host().hostCursorAnchor = {500, 500};
@@ -57,9 +57,14 @@ TEST_F(HostRun, MouseMovesAndSideClicksKeepItMiddleButtonEndsIt) {
             aliveAfterMoves = IsWindow(window);
             headless::Button(window, WM_MBUTTONDOWN, 5, 5);
         });
+        After(150, [&] {
+            survivedMiddle = true;
+            DestroyWindow(window);
+        });
     });
     EXPECT_EQ(code, 0);
     EXPECT_TRUE(aliveAfterMoves);
+    EXPECT_FALSE(survivedMiddle) << "the middle button ends the saver";
 }
 
 TEST_F(HostRun, MovementThresholdOfTheDefaultProcedure) {
@@ -133,7 +138,12 @@ TEST_F(HostRun, PreviewLivesInsideItsParentAndIgnoresInput) {
 
 TEST_F(HostRun, SecondFullScreenStartRaisesTheFirst) {
     RunSaver([&](HWND w) {
+        // Another program has the focus when the second start comes.
+        HWND other = WindowFromNativeId(headless::AddForeignWindow(200, 100));
+        SetForegroundWindow(other);
+        ASSERT_EQ(GetForegroundWindow(), other);
         EXPECT_EQ(RunSaverWindow(nullptr), 0);
+        EXPECT_EQ(Host().saverWindow, w) << "the host still knows the first as its window";
         EXPECT_TRUE(IsWindow(w)) << "the first saver stays";
         EXPECT_EQ(GetForegroundWindow(), w);
         DestroyWindow(w);
