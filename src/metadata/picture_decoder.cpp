@@ -9,6 +9,7 @@
 #include <memory>
 #include <thread>
 
+#include "diag/library_messages.h"
 #include "metadata/jpeg_decoder.h"
 #include "metadata/vips_image_ref.h"
 
@@ -169,10 +170,18 @@ bool StartVips() {
         // Cached operations would hold pictures in memory between ticks and
         // give back a picture as it was before the menu rewrote its file.
         vips_cache_set_max(0);
-        // Damaged pictures are skipped or shown partly without comment, as
-        // libjpeg's warnings are; the saver's output stays quiet.
-        g_log_set_handler("VIPS", G_LOG_LEVEL_WARNING, [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {},
-                          nullptr);
+        // Only the loaders libvips holds fit for hostile files: a picture is
+        // whatever the walk finds, and the others (ImageMagick's hundreds of
+        // coders among them) are not written for that.
+        vips_block_untrusted_set(TRUE);
+        // Damaged pictures are skipped or shown partly; what libvips says about
+        // them is for the debug log, never the saver's stderr.
+        g_log_set_handler(
+            "VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
+            [](const gchar*, GLogLevelFlags, const gchar* message, gpointer) {
+                LogLibraryMessage("libvips", message ? message : "");
+            },
+            nullptr);
         return true;
     }();
     return started;

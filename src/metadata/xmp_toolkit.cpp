@@ -1,10 +1,77 @@
 #include "metadata/xmp_toolkit.h"
 
+#include <iostream>
 #include <memory>
-#include <utility>
+#include <streambuf>
 #include <string>
+#include <utility>
+
+#include "diag/library_messages.h"
 
 namespace {
+
+// exempi prints the text of every failure it reports on std::cerr, and has
+// no switch against it; ordinary bad metadata would fill the session log.
+// The code still reaches the caller as an exception, so the text belongs in
+// the debug log. std::cerr's buffer is replaced once: on a thread inside a
+// toolkit call it collects the text, everywhere else it passes output on
+// unchanged.
+class ToolkitOutput final : public std::streambuf {
+public:
+    explicit ToolkitOutput(std::streambuf* passOn) : passOn_(passOn) {}
+
+    static thread_local bool inCall;
+    static thread_local std::string said;
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        if (!inCall) return passOn_->sputc(traits_type::to_char_type(c));
+        said.push_back(traits_type::to_char_type(c));
+        return c;
+    }
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        if (!inCall) return passOn_->sputn(text, count);
+        said.append(text, static_cast<std::size_t>(count));
+        return count;
+    }
+    int sync() override { return inCall ? 0 : passOn_->pubsync(); }
+
+private:
+    std::streambuf* passOn_;
+};
+
+thread_local bool ToolkitOutput::inCall = false;
+thread_local std::string ToolkitOutput::said;
+
+// Held around every call into exempi.
+class ToolkitCall {
+public:
+    ToolkitCall() : outer_(ToolkitOutput::inCall) {
+        // Never freed: exempi may still print while the process exits.
+        [[maybe_unused]] static ToolkitOutput* const output = [] {
+            auto* taken = new ToolkitOutput(std::cerr.rdbuf());
+            std::cerr.rdbuf(taken);
+            return taken;
+        }();
+        ToolkitOutput::inCall = true;
+    }
+    ~ToolkitCall() {
+        ToolkitOutput::inCall = outer_;
+        if (outer_ || ToolkitOutput::said.empty()) return;
+        try {
+            LogLibraryMessage("exempi", ToolkitOutput::said);
+        } catch (...) {
+            // Runs while an exception unwinds; the trace loses a line, nothing more.
+        }
+        ToolkitOutput::said.clear();
+    }
+    ToolkitCall(const ToolkitCall&) = delete;
+    ToolkitCall& operator=(const ToolkitCall&) = delete;
+
+private:
+    bool outer_;
+};
 
 constexpr std::string_view kToolkitAttribute = " x:xmptk=";
 
@@ -36,19 +103,34 @@ bool Answer(bool result, const char* call) {
     return result;
 }
 
+XmpFilePtr NewFile() {
+    const ToolkitCall call;
+    return xmp_files_new();
+}
+
 }  // namespace
 
 XmpToolkitError::XmpToolkitError(const char* call, int code) : std::runtime_error(Describe(call, code)), code_(code) {}
 
-bool StartXmpToolkit() { return xmp_init(); }
+bool StartXmpToolkit() {
+    const ToolkitCall call;
+    return xmp_init();
+}
 
-void StopXmpToolkit() { xmp_terminate(); }
+void StopXmpToolkit() {
+    const ToolkitCall call;
+    xmp_terminate();
+}
 
 XmpMeta::XmpMeta() : meta_(xmp_new_empty()) { Require(meta_ != nullptr, "xmp_new_empty"); }
 
-XmpMeta::~XmpMeta() { xmp_free(meta_); }
+XmpMeta::~XmpMeta() {
+    const ToolkitCall call;
+    xmp_free(meta_);
+}
 
 bool XmpMeta::GetInt(const char* schema, const char* name, std::int32_t& value) const {
+    const ToolkitCall call;
     std::int32_t read = 0;
     if (!Answer(xmp_get_property_int32(meta_, schema, name, &read, nullptr), "xmp_get_property_int32")) return false;
     value = read;
@@ -56,6 +138,7 @@ bool XmpMeta::GetInt(const char* schema, const char* name, std::int32_t& value) 
 }
 
 bool XmpMeta::GetText(const char* schema, const char* name, std::string& value) const {
+    const ToolkitCall call;
     const std::unique_ptr<_XmpString, decltype(&xmp_string_free)> text(xmp_string_new(), xmp_string_free);
     Require(text != nullptr, "xmp_string_new");
     if (!Answer(xmp_get_property(meta_, schema, name, text.get(), nullptr), "xmp_get_property")) return false;
@@ -64,20 +147,24 @@ bool XmpMeta::GetText(const char* schema, const char* name, std::string& value) 
 }
 
 void XmpMeta::SetInt(const char* schema, const char* name, std::int32_t value) {
+    const ToolkitCall call;
     Require(xmp_set_property_int32(meta_, schema, name, value, 0), "xmp_set_property_int32");
 }
 
 void XmpMeta::SetText(const char* schema, const char* name, const std::string& value) {
+    const ToolkitCall call;
     Require(xmp_set_property(meta_, schema, name, value.c_str(), 0), "xmp_set_property");
 }
 
 void XmpMeta::Parse(std::string_view packet) {
+    const ToolkitCall call;
     Require(xmp_parse(meta_, packet.data(), packet.size()), "xmp_parse");
     const auto [at, length] = ToolkitAttribute(packet);
     toolkitName_ = at == std::string_view::npos ? std::string() : std::string(packet.substr(at, length));
 }
 
 std::string XmpMeta::Serialize() const {
+    const ToolkitCall call;
     const std::unique_ptr<_XmpString, decltype(&xmp_string_free)> text(xmp_string_new(), xmp_string_free);
     Require(text != nullptr, "xmp_string_new");
     Require(xmp_serialize(meta_, text.get(), 0, 2048), "xmp_serialize");
@@ -88,23 +175,37 @@ std::string XmpMeta::Serialize() const {
     return packet;
 }
 
-XmpFile::XmpFile() : file_(xmp_files_new()) { Require(file_ != nullptr, "xmp_files_new"); }
+XmpFile::XmpFile() : file_(NewFile()) { Require(file_ != nullptr, "xmp_files_new"); }
 
-XmpFile::~XmpFile() { xmp_files_free(file_); }
+XmpFile::~XmpFile() {
+    const ToolkitCall call;
+    xmp_files_free(file_);
+}
 
 void XmpFile::Open(const std::string& path, XmpOpenFileOptions options) {
+    const ToolkitCall call;
     // exempi answers false without an error code when no smart handler
     // takes the file; that is a failure to open like any other.
     Require(xmp_files_open(file_, path.c_str(), options), "xmp_files_open");
 }
 
 bool XmpFile::GetFileInfo(XmpFileInfo& info) const {
+    const ToolkitCall call;
     return Answer(xmp_files_get_file_info(file_, nullptr, &info.openFlags, &info.format, &info.handlerFlags),
                   "xmp_files_get_file_info");
 }
 
-bool XmpFile::GetXmp(XmpMeta& meta) { return Answer(xmp_files_get_xmp(file_, meta.Handle()), "xmp_files_get_xmp"); }
+bool XmpFile::GetXmp(XmpMeta& meta) {
+    const ToolkitCall call;
+    return Answer(xmp_files_get_xmp(file_, meta.Handle()), "xmp_files_get_xmp");
+}
 
-void XmpFile::PutXmp(const XmpMeta& meta) { Require(xmp_files_put_xmp(file_, meta.Handle()), "xmp_files_put_xmp"); }
+void XmpFile::PutXmp(const XmpMeta& meta) {
+    const ToolkitCall call;
+    Require(xmp_files_put_xmp(file_, meta.Handle()), "xmp_files_put_xmp");
+}
 
-void XmpFile::Close(XmpCloseFileOptions options) { Require(xmp_files_close(file_, options), "xmp_files_close"); }
+void XmpFile::Close(XmpCloseFileOptions options) {
+    const ToolkitCall call;
+    Require(xmp_files_close(file_, options), "xmp_files_close");
+}

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "diag/debug_log.h"
+#include "diag/library_messages.h"
 #include "video/placement.h"
 
 namespace {
@@ -76,9 +77,16 @@ bool VideoGraph::OpenAsDynamicMedia(HWND owner, const std::string& path, int top
     if (status == 0) {
         bool display = ActiveBackend() == BackendKind::X11;
         SetOption(player, "vo", display ? VideoOutput() : "null");
-        // The sound servers and ALSA, else silence. Other outputs are left out:
-        // SDL's audio start-up is not safe with several players starting at once.
-        SetOption(player, "ao", display ? "pipewire,pulse,alsa,null" : "null");
+        if (mute) {
+            // No audio track and no output: a muted clip neither decodes its sound
+            // nor probes the sound servers and cards.
+            SetOption(player, "aid", "no");
+            SetOption(player, "ao", "null");
+        } else {
+            // The sound servers and ALSA, else silence. Other outputs are left out:
+            // SDL's audio start-up is not safe with several players starting at once.
+            SetOption(player, "ao", display ? "pipewire,pulse,alsa,null" : "null");
+        }
         if (display) SetOption(player, "wid", std::to_string(NativeWindowId(fVideoWindow)).c_str());
         SetOption(player, "hwdec", "auto-safe");
         // The saver owns every key and click; the player shows nothing of its own.
@@ -87,7 +95,9 @@ bool VideoGraph::OpenAsDynamicMedia(HWND owner, const std::string& path, int top
         SetOption(player, "input-cursor", "no");
         SetOption(player, "osc", "no");
         SetOption(player, "osd-level", "0");
+        // Nothing on stderr: what the player has to say goes to the debug log.
         SetOption(player, "terminal", "no");
+        mpv_request_log_messages(player, "warn");
         SetOption(player, "idle", "yes");
         SetOption(player, "keep-open", "no");
         SetOption(player, "pause", "yes");  // runs when told to
@@ -140,6 +150,11 @@ void VideoGraph::DrainEvents(double waitSeconds) {
         switch (event->event_id) {
         case MPV_EVENT_NONE:
             return;
+        case MPV_EVENT_LOG_MESSAGE: {
+            const auto* message = static_cast<const mpv_event_log_message*>(event->data);
+            LogLibraryMessage("mpv", std::string(message->prefix) + ": " + message->text);
+            break;
+        }
         case MPV_EVENT_VIDEO_RECONFIG:
             Place();
             break;

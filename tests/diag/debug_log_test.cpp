@@ -1,7 +1,10 @@
 #include "diag/debug_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include "platform/store_test_support.h"
 
@@ -57,6 +60,25 @@ TEST_F(DebugLogTest, NumbersAsUnsigned32BitHexAndTextUnchanged) {
     CloseDebugLog();
     EXPECT_EQ(ReadWhole("VeltraneSSDebug0.log"),
               std::string(kHeader) + "0x3e7 0x0 0xffffffff 0x80004005 100%s done, %d%% of %n\n");
+}
+
+TEST_F(DebugLogTest, OnlyItsOwnerMayReadIt) {
+    const mode_t usual = umask(022);
+    OpenDebugLog();
+    umask(usual);
+    struct stat info;
+    ASSERT_EQ(stat("VeltraneSSDebugSpool0.log", &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
+TEST_F(DebugLogTest, LinesFromOtherThreadsWaitForTheLineBegunToEnd) {
+    OpenDebugLog();
+    LogNumber(5);
+    std::thread([] { LogLine("ALSA: no card"); }).join();
+    LogText("Begin\n");
+    LogLine("exempi: bad");
+    CloseDebugLog();
+    EXPECT_EQ(ReadWhole("VeltraneSSDebug0.log"), std::string(kHeader) + "0x5 Begin\nALSA: no card\nexempi: bad\n");
 }
 
 TEST_F(DebugLogTest, NeverWritesThroughALink) {

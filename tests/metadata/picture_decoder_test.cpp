@@ -64,8 +64,8 @@ TEST(JpegScaleNumeratorTest, SmallestScalingThatStillCovers) {
 
 TEST_F(PictureDecoderTest, EveryFormatComesOutFittedAndInItsColours) {
     // Left half red, right half blue: channel order and placement both show.
-    for (const char* name : {"halves.jpg", "halves.png", "halves.gif", "halves.tif", "halves.webp", "cmyk.jpg",
-                             "deep.png"}) {
+    for (const char* name : {"halves.jpg", "halves.png", "halves.gif", "halves.tif", "halves.webp", "halves.heic",
+                             "cmyk.jpg", "deep.png"}) {
         std::string extra;
         if (std::string(name) == "cmyk.jpg") extra = "-colorspace CMYK";
         if (std::string(name) == "deep.png") extra = "-depth 16";
@@ -77,6 +77,16 @@ TEST_F(PictureDecoderTest, EveryFormatComesOutFittedAndInItsColours) {
         EXPECT_EQ(cairo_image_surface_get_height(decoded.bitmap.get()), 140) << name;
         ExpectColour(PixelAt(decoded.bitmap.get(), 40, 70), 0xFFFF0000);
         ExpectColour(PixelAt(decoded.bitmap.get(), 330, 70), 0xFF0000FF);
+    }
+}
+
+TEST_F(PictureDecoderTest, FormatsOnlyUntrustedLoadersReadAreRefused) {
+    for (const char* name : {"layers.psd", "plain.bmp"}) {
+        const std::string path = PathOf(name);
+        Shell("convert -size 64x48 xc:red " + ShellQuote(path));
+        const Decoded decoded = Decode(path, 64, 48);
+        EXPECT_FALSE(decoded.bitmap) << name;
+        EXPECT_EQ(decoded.failure, "vips_image_new_from_source") << name;
     }
 }
 
