@@ -69,7 +69,15 @@ TiffLayout ReadLayout(std::string_view bytes) {
         const std::uint32_t type = tiff.Read(entry + 2, 2);
         if (type != kByteType && type != kUndefinedType) throw ContainerError("TIFF XMP tag of an unexpected type");
         XmpEntry xmp{entry, entry + 8, tiff.Read(entry + 4, 4)};
-        if (xmp.count > kInlineValueSize) xmp.value = tiff.Read(entry + 8, 4);
+        if (xmp.count > kInlineValueSize) {
+            xmp.value = tiff.Read(entry + 8, 4);
+            // A packet laid over the header or the directory would be
+            // overwritten by the very entries that point at it.
+            const std::size_t directoryEnd = layout.directory + 2 + layout.entries * kEntrySize + 4;
+            if (xmp.value < 8 || (xmp.value < directoryEnd && layout.directory < xmp.value + xmp.count)) {
+                throw ContainerError("TIFF XMP packet overlaps the header or its directory");
+            }
+        }
         tiff.Require(xmp.value, xmp.count);
         layout.xmp = xmp;
         break;
