@@ -264,6 +264,7 @@ TidyText Tidy(std::string_view contents) {
     TidyText tidy;
     std::string groupFold;
     bool inGroup = false;
+    bool skippedGroup = false;
     std::unordered_map<std::string, std::size_t> seen;  // group and name folded, to line
     std::size_t number = 0;
     while (!contents.empty()) {
@@ -283,10 +284,16 @@ TidyText Tidy(std::string_view contents) {
         if (line.front() == '[') {
             const std::string_view bracketed = DropTrailingBlanks(line);
             const std::string_view name = bracketed.substr(1, bracketed.find(']') - 1);
-            if (name.size() + 2 != bracketed.size() || name.empty() || name.find('[') != std::string_view::npos) {
+            if (name.size() + 2 != bracketed.size() || name.empty() ||
+                name.find_first_of("[\t") != std::string_view::npos) {
                 tidy.problems.push_back({number, "it is not a [key] line"});
+                // Its values belong to no key that can be named: filed under
+                // the key before, they would change that key's meaning.
+                inGroup = false;
+                skippedGroup = true;
                 continue;
             }
+            skippedGroup = false;
             std::string_view path = name;
             while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
             groupFold = FoldCase(path);
@@ -305,7 +312,8 @@ TidyText Tidy(std::string_view contents) {
             continue;
         }
         if (!inGroup) {
-            tidy.problems.push_back({number, "it comes before the first [key] line"});
+            tidy.problems.push_back(
+                {number, skippedGroup ? "it belongs to a [key] line that was skipped" : "it comes before the first [key] line"});
             continue;
         }
         const auto [first, fresh] = seen.try_emplace(groupFold + '\n' + FoldCase(name), number);
