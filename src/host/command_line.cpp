@@ -22,7 +22,7 @@ unsigned long ReadNumber(const std::string& s, std::size_t* i) {
 
 }  // namespace
 
-ParsedCommandLine ParseCommandLine(const std::string& s) {
+std::size_t ArgumentsStart(const std::string& s) {
     std::size_t i = 0;
     if (i < s.size() && s[i] == '"') {
         ++i;
@@ -32,6 +32,11 @@ ParsedCommandLine ParseCommandLine(const std::string& s) {
         while (i < s.size() && !AtOrBelowSpace(s[i])) ++i;
     }
     while (i < s.size() && AtOrBelowSpace(s[i])) ++i;
+    return i;
+}
+
+ParsedCommandLine ParseCommandLine(const std::string& s) {
+    std::size_t i = ArgumentsStart(s);
 
     for (;; ++i) {
         if (i >= s.size()) return {RunMode::Settings, 0, true};

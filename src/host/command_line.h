@@ -15,5 +15,8 @@ struct ParsedCommandLine {
 // exists, and the platform's answer for the password mode, are the caller's.
 ParsedCommandLine ParseCommandLine(const std::string& commandLine);
 
+// Where the arguments begin, after the program name and the blanks behind it.
+std::size_t ArgumentsStart(const std::string& commandLine);
+
 // The command line as one string, as the system would have passed it.
 std::string JoinCommandLine(int argc, char** argv);

@@ -145,12 +145,24 @@ void ChangeSaverPassword(HWND) {
     // No password provider exists on this platform: the change does nothing.
 }
 
+namespace {
+
+// A refused command line is the caller's mistake: one line says which, and
+// the exit code says it was refused.
+int Refuse(const std::string& commandLine) {
+    std::fprintf(stderr, "kaleidra: command line refused: \"%s\" (use /s, /p WINDOW or /c)\n",
+                 commandLine.substr(ArgumentsStart(commandLine)).c_str());
+    return -1;
+}
+
+}  // namespace
+
 int HostMain(const std::string& commandLine) {
     try {
         ParsedCommandLine parsed = ParseCommandLine(commandLine);
         switch (parsed.mode) {
         case RunMode::Refused:
-            return -1;
+            return Refuse(commandLine);
         case RunMode::Settings: {
             HWND owner = nullptr;
             std::string error;
@@ -164,14 +176,14 @@ int HostMain(const std::string& commandLine) {
             if (!EnsurePlatform()) return 1;
             return RunSaverWindow(nullptr);
         case RunMode::Preview: {
-            if (parsed.window == 0) return -1;
+            if (parsed.window == 0) return Refuse(commandLine);
             if (!EnsurePlatform()) return 1;
             HWND parent = WindowFromNativeId(parsed.window);
-            if (!parent || !IsWindow(parent)) return -1;
+            if (!parent || !IsWindow(parent)) return Refuse(commandLine);
             return RunSaverWindow(parent);
         }
         case RunMode::ChangePassword: {
-            if (!Host().win9xPlatform) return -1;
+            if (!Host().win9xPlatform) return Refuse(commandLine);
             HWND owner = EnsurePlatform() ? WindowFromNativeId(parsed.window) : nullptr;
             if (!owner || !IsWindow(owner)) owner = GetForegroundWindow();
             ChangeSaverPassword(owner);

@@ -53,10 +53,11 @@ fi
 # Refused command lines exit with 255 at once and open no window.
 for args in "/x" "/p 0" "/p 999999" "/a 1234"; do
   t0=$(now_ms)
-  "$KALEIDRA" $args
+  message=$("$KALEIDRA" $args 2>&1)
   code=$?
   elapsed=$(($(now_ms) - t0))
   [ "$code" -eq 255 ] && [ "$elapsed" -lt 1000 ] && pass "$args: 255 after ${elapsed} ms" || fail "$args: exit $code after ${elapsed} ms"
+  [ "$(echo "$message" | wc -l)" -eq 1 ] && [[ "$message" == *"$args"* ]] || fail "$args: not one line naming it: $message"
 done
 xdotool search --class WindowsScreenSaverClass >/dev/null 2>&1 && fail "a refused command line left a window"
 
