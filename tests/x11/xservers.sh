@@ -24,7 +24,9 @@ wait_for_display() {
 start_xvfb() {
   local n
   n=$(free_display 91)
-  Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+  # -noreset: a server that resets as its last client leaves refuses the
+  # next test's first connection for a moment.
+  Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 &
   xserver_pids+=($!)
   wait_for_display ":$n"
   export KALEIDRA_TEST_DISPLAY=":$n"
