@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr std::size_t kHeaderSize = 8;  // byte order, version, first directory
+
 constexpr std::uint16_t kOrientationTag = 0x0112;
 constexpr std::uint16_t kShortType = 3;
 constexpr std::size_t kEntrySize = 12;
@@ -40,6 +42,7 @@ TiffReader FirstDirectory(std::string_view tiff, std::size_t& directory, std::si
     }
     if (!reader.Has(0, 8) || reader.Read(2, 2) != 42) throw ContainerError("Exif block without a TIFF header");
     directory = reader.Read(4, 4);
+    if (directory < kHeaderSize) throw ContainerError("TIFF directory overlaps its header");
     if (!reader.Has(directory, 2)) throw ContainerError("TIFF directory lies past its structure's end");
     count = reader.Read(directory, 2);
     // with the next-directory offset
@@ -61,7 +64,8 @@ std::optional<TiffOrientation> FindTiffOrientation(std::string_view tiff) {
     }
     if (reader.Read(2, 2) != 42) return std::nullopt;
     const std::size_t directory = reader.Read(4, 4);
-    if (!reader.Has(directory, 2)) return std::nullopt;
+    // A directory over the header would be patched into the header itself.
+    if (directory < kHeaderSize || !reader.Has(directory, 2)) return std::nullopt;
     const std::size_t count = reader.Read(directory, 2);
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t entry = directory + 2 + i * kEntrySize;

@@ -61,6 +61,7 @@ TiffLayout ReadLayout(std::string_view bytes) {
     if (version == 43) throw ContainerError("BigTIFF files are not written");
     if (version != 42) throw ContainerError("not a TIFF file");
     layout.directory = tiff.Read(4, 4);
+    if (layout.directory < 8) throw ContainerError("TIFF directory overlaps its header");
     layout.entries = tiff.Read(layout.directory, 2);
     tiff.Require(layout.directory + 2, layout.entries * kEntrySize + 4);  // with the next-directory offset
     for (std::size_t i = 0; i < layout.entries; ++i) {

@@ -275,6 +275,10 @@ TidyText Tidy(std::string_view contents) {
         if (line.ends_with('\r')) line.remove_suffix(1);
         if (const char* fault = LineFault(line)) {
             tidy.problems.push_back({number, fault});
+            if (SkipBlanks(line).starts_with('[')) {
+                inGroup = false;  // as for any [key] line that cannot be read
+                skippedGroup = true;
+            }
             continue;
         }
         line = SkipBlanks(line);
