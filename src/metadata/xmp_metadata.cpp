@@ -55,13 +55,12 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
     if (!out) throw std::runtime_error("the copy could not be written");
 }
 
-// WebP goes through its own reader: the toolkit's refuses the EXIF chunk
-// that common tools write. The leading bytes are enough to tell.
-bool IsWebP(const std::string& path) {
+// The leading bytes are enough to tell a container; the name is not.
+ContainerFormat SniffFile(const std::string& path) {
     char head[16] = {};
     std::ifstream in(path, std::ios::binary);
     in.read(head, sizeof head);
-    return SniffContainer(std::string_view(head, static_cast<std::size_t>(in.gcount()))) == ContainerFormat::WebP;
+    return SniffContainer(std::string_view(head, static_cast<std::size_t>(in.gcount())));
 }
 
 // The fields of info whose properties meta has.
@@ -182,7 +181,9 @@ void TerminateXmpToolkit() {
 void ScanFileForMetadata(const std::string& path, PictureMetadata& info) {
     RequireToolkit();
     XmpMeta meta;
-    if (IsWebP(path)) {
+    // WebP goes through its own reader: the toolkit's refuses the EXIF chunk
+    // that common tools write.
+    if (SniffFile(path) == ContainerFormat::WebP) {
         const ContainerMetadata held = ReadContainer(ContainerFormat::WebP, ReadFileBytes(path));
         if (held.hasPacket) meta.Parse(held.packet);
         if (!held.hasPacket && held.exifOrientation == 0) return;
@@ -211,12 +212,7 @@ void WriteMetadataToFile(const std::string& path, const PictureMetadata& info) {
         WaitForFileToBeFree(path);
         // The edits go to a copy; the picture is replaced whole, or not at all.
         WorkingCopy copy(path);
-        char head[16] = {};
-        {
-            std::ifstream in(copy.Path(), std::ios::binary);
-            in.read(head, sizeof head);
-        }
-        const ContainerFormat format = SniffContainer(std::string_view(head, sizeof head));
+        const ContainerFormat format = SniffFile(copy.Path());
         if (format == ContainerFormat::Unknown) {
             EditWithToolkit(copy.Path(), info);
         } else {
