@@ -179,7 +179,15 @@ TEST_F(XmpMetadataTest, PngPacketThatShrinksStaysReadable) {
 TEST_F(XmpMetadataTest, FilesWithoutASmartHandlerFailToReadAndAreNeverWritten) {
     const std::string bmp = MakePicture("plain.bmp", 64, 48);
     const std::string missing = PathOf("missing.jpg");
-    for (const std::string& path : {bmp, missing}) {
+    // The toolkit leaks on compressed XML longer than its first read;
+    // LeakSanitizer watches this one.
+    const std::string compressed = PathOf("notes.xml.gz");
+    gzFile out = gzopen(compressed.c_str(), "wb");
+    gzputs(out, "<?xml version=\"1.0\"?><notes>");
+    for (int i = 0; i < 1000; ++i) gzprintf(out, "<n i=\"%d\"/>", i);
+    gzputs(out, "</notes>");
+    gzclose(out);
+    for (const std::string& path : {bmp, missing, compressed}) {
         PictureMetadata info;
         EXPECT_THROW(ScanFileForMetadata(path, info), XmpToolkitError) << path;
     }
