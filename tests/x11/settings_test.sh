@@ -46,6 +46,11 @@ end_dialog() {
   fi
 }
 
+# Prints the width and height of window $1.
+window_size() {
+  xwininfo -id "$1" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w, h}'
+}
+
 settings_hold() {
   local line
   for line in "$@"; do
@@ -61,7 +66,7 @@ seed_store() {
 
 # Nothing stored: the dialog's layout on screen, then Enter stores every setting.
 open_dialog /c && {
-  read -r w h < <(xwininfo -id "$dialog" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w, h}')
+  read -r w h < <(window_size "$dialog")
   # 269 by 265 dialog units: recover the font's base units from the size.
   bx=$(( (w * 4 * 2 + 269) / (269 * 2) )) by=$(( (h * 8 * 2 + 265) / (265 * 2) ))
   [ $(( (269 * bx * 2 + 4) / 8 )) -eq "$w" ] && [ $(( (265 * by * 2 + 8) / 16 )) -eq "$h" ] ||
@@ -94,6 +99,18 @@ open_dialog /c && {
 open_dialog /c && {
   end_dialog 1 Tab Tab Tab Tab Tab Tab Right Right Return
   settings_hold 'Timer=11' 'Path=/old' 'QIndex=4' '0=/old/a' && pass "slider moved by keys, stored by Enter"
+}
+
+# A stored path far wider than the folder line is cut to fit it: the dialog
+# keeps the size it has with no path at all.
+long=$scratch
+while [ ${#long} -lt 250 ]; do long+=/Holidays; done
+printf '%s\n' '[Software\Veltrane\Lumivista]' "Path=${long:0:250}" >"$store"
+open_dialog /c && {
+  read -r lw lh < <(window_size "$dialog")
+  [ "${lw}x$lh" = "${w}x$h" ] && pass "250-character path: dialog stays ${w}x$h" ||
+    fail "250-character path: dialog ${lw}x$lh, not ${w}x$h"
+  end_dialog 0 Escape
 }
 
 # A folder chosen in the chooser and confirmed: Path stored, the walk discarded.

@@ -295,10 +295,18 @@ private:
             DWORD type = it.style & SS_TYPEMASK;
             gtk_label_set_xalign(GTK_LABEL(widget), type == SS_CENTER ? 0.5f : 0.0f);
             gtk_label_set_yalign(GTK_LABEL(widget), 0.0f);
-            if (type == SS_LEFTNOWORDWRAP)
-                gtk_label_set_ellipsize(GTK_LABEL(widget), PANGO_ELLIPSIZE_END);
-            else
+            if (type == SS_LEFTNOWORDWRAP) {
+                // A label asks for its whole text's width, and the dialog would
+                // grow to a long path's; held to one character, it takes the
+                // template width instead. Cut in the middle, a path keeps both
+                // its top and its last folder, and the whole of it is a hover away.
+                gtk_label_set_ellipsize(GTK_LABEL(widget), PANGO_ELLIPSIZE_MIDDLE);
+                gtk_label_set_max_width_chars(GTK_LABEL(widget), 1);
+                gtk_widget_set_has_tooltip(widget, TRUE);
+                g_signal_connect(widget, "query-tooltip", G_CALLBACK(OnQueryCutText), nullptr);
+            } else {
                 gtk_label_set_line_wrap(GTK_LABEL(widget), TRUE);
+            }
             if (type == SS_CENTER) gtk_label_set_justify(GTK_LABEL(widget), GTK_JUSTIFY_CENTER);
             break;
         }
@@ -336,6 +344,14 @@ private:
             int pos = static_cast<int>(std::lround(gtk_range_get_value(range)));
             Guarded([&] { DialogUserSlide(view->box_, *item, pos); });
         }
+    }
+
+    // Only a text that does not fit shows itself whole on hover.
+    static gboolean OnQueryCutText(GtkWidget* widget, gint, gint, gboolean, GtkTooltip* tooltip, gpointer) {
+        GtkLabel* label = GTK_LABEL(widget);
+        if (!pango_layout_is_ellipsized(gtk_label_get_layout(label))) return FALSE;
+        gtk_tooltip_set_text(tooltip, gtk_label_get_text(label));
+        return TRUE;
     }
 
     // A modal dialog takes the keyboard. Without a window manager the focus
