@@ -33,6 +33,41 @@ void SpecialFolder(int csidl, std::string* path, std::string* name) {
     *name = BoundedPath(PathStripPath(*path));
 }
 
+// What depends on the window's size: a small window shows one grid with
+// thin bands.
+void MeasureWindow(HWND hwnd) {
+    Rect client;
+    GetClientRect(hwnd, &client);
+    gSmallWindow = client.Width() < 300 || client.Height() < 300;
+    HDC dc = GetDC(hwnd);
+    lineHeight = gSmallWindow ? 2 : MulDiv(9, GetDeviceCaps(dc, LOGPIXELSY), 72);
+    ReleaseDC(hwnd, dc);
+}
+
+// Fresh grids over the window and the monitors as they are now, filled
+// anew; the walk goes on where it was.
+void RebuildGrids(HWND hwnd) {
+    gridsStale = false;
+    MeasureWindow(hwnd);
+    ComputeBandHeight();
+    fillCountdown = BuildQuadrants(hwnd) * imagesPerScreen;
+    // The splash and a pause keep their time; otherwise the fill starts now.
+    if (splashState == 0 && pauseTicks == 0) RestartSaverTimer(hwnd, 1);
+    backgroundErased = false;
+    InvalidateRect(hwnd, nullptr, true);
+}
+
+LRESULT OnDisplayChange(HWND hwnd) {
+    if (!quadrantsReady) return 0;
+    // A tick holds its quadrant: the grids go when it ends.
+    if (inTimerTick) {
+        gridsStale = true;
+        return 0;
+    }
+    RebuildGrids(hwnd);
+    return 0;
+}
+
 bool Flag(PreferenceId id, long defaultValue) { return ReadLongFromPreferences(id, defaultValue) == 1; }
 
 LRESULT OnCreate(HWND hwnd) {
@@ -70,6 +105,7 @@ LRESULT OnTimer(HWND hwnd) {
         CollageTick(hwnd, fillCountdown == 0);
         LogEntry(0, "End WM_TIMER");
     }
+    if (gridsStale && !closePending) RebuildGrids(hwnd);
     if (closePending) PostMessage(hwnd, WM_CLOSE, 0, 0);
     return 0;
 }
@@ -181,6 +217,7 @@ LRESULT Dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_MENUCOMMAND:
         return 0;  // the click menu taking the focus must not end the saver
     case WM_PAINT: return OnPaint(hwnd);
+    case WM_DISPLAYCHANGE: return OnDisplayChange(hwnd);
     case WM_CLOSE:
         if (saverTimerId != 0) KillTimer(hwnd, saverTimerId);
         saverTimerId = 0;
@@ -215,14 +252,9 @@ LRESULT InitSaverState(HWND hwnd) {
         starImage = std::make_unique<PictureHolder>();
         starImage->LoadFromResource(kStarPngId, ResourceType::Png);
     }
-    Rect client;
-    GetClientRect(hwnd, &client);
-    gSmallWindow = client.Width() < 300 || client.Height() < 300;
+    MeasureWindow(hwnd);
     SpecialFolder(CSIDL_PERSONAL, &myDocumentsPath, &myDocumentsName);
     SpecialFolder(CSIDL_MYPICTURES, &myPicturesPath, &myPicturesName);
-    HDC dc = GetDC(hwnd);
-    lineHeight = gSmallWindow ? 2 : MulDiv(9, GetDeviceCaps(dc, LOGPIXELSY), 72);
-    ReleaseDC(hwnd, dc);
     // Threads need no component-model set-up here; the walk is reset directly.
     gFindFileHandle = nullptr;
     SearchPosition = 0;
@@ -265,6 +297,6 @@ void ResetSaverState() {
     linesOfMetadata = 1;
     splashState = 1;
     mouseAnchor = Point{kNoMouseAnchor, 0};
-    inTimerTick = closePending = backgroundErased = quadrantsReady = videoStartedThisTick = false;
+    inTimerTick = closePending = backgroundErased = quadrantsReady = videoStartedThisTick = gridsStale = false;
     DestroyQuadrants();
 }

@@ -16,6 +16,7 @@ std::unique_ptr<PictureHolder> starImage;
 int splashState = 1;
 Point mouseAnchor{kNoMouseAnchor, 0};
 bool inTimerTick = false, closePending = false, backgroundErased = false, quadrantsReady = false;
+bool gridsStale = false;
 bool videoStartedThisTick = false;
 
 bool UseRankingForDisplay() { return useRankingForDisplay; }

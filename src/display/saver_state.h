@@ -23,6 +23,7 @@ extern std::unique_ptr<PictureHolder> starImage;  // the star icon; made once pe
 extern int splashState;            // 1 splash due, 2 splash painted, 0 splash over
 extern Point mouseAnchor;          // where the mouse was first seen; x = -100000 before
 extern bool inTimerTick, closePending, backgroundErased, quadrantsReady;
+extern bool gridsStale;  // the window or the monitors changed during a tick: new grids when it ends
 extern bool videoStartedThisTick;  // set by the walk when it starts a video, cleared by the tick
 
 constexpr UINT_PTR kSaverTimerIdentifier = 1;

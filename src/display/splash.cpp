@@ -41,8 +41,8 @@ void PaintSplash(HDC dc, HWND hwnd) {
     banner.LoadFromResource(kBannerPngId, ResourceType::Png);
     const auto w = static_cast<int>(banner.GetWidth());
     const auto h = static_cast<int>(banner.GetHeight());
-    // Centred on the primary screen, which starts at the desktop's origin.
-    const Rect screen = DesktopToClient(hwnd, Rect{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
+    // Centred on the primary monitor, wherever the desktop puts it.
+    const Rect screen = DesktopToClient(hwnd, GetPrimaryMonitorRect());
     const int left = screen.left + (screen.Width() - w) / 2;
     const int top = screen.top + (screen.Height() - h) / 2;
     banner.DrawInto(dc, left, top, left + w, top + h);

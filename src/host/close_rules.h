@@ -15,6 +15,7 @@ struct HostState {
     bool win9xPlatform = false;  // no such platform family here; tests set it to cover the password rules
     HWND saverWindow = nullptr;
     bool previewMode = false;
+    HWND frameParent = nullptr;  // the window the saver window fills; null when it fills the screen
     bool closing = false;
     bool checkingPassword = false;
     DWORD lastPasswordCheckTick = 0xFFFFFFFF;

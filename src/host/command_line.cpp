@@ -20,6 +20,48 @@ unsigned long ReadNumber(const std::string& s, std::size_t* i) {
     return value;
 }
 
+// A window id as daemons write it: decimal, or hexadecimal after 0x.
+// Whatever is not a whole number gives 0.
+unsigned long ReadWindowId(const std::string& text) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    unsigned long value = 0;
+    for (std::size_t i = hex ? 2 : 0; i < text.size(); ++i) {
+        const char c = text[i];
+        int digit = -1;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (digit < 0) return 0;
+        value = value * (hex ? 16 : 10) + static_cast<unsigned long>(digit);
+        if (value > 0xFFFFFFFFul) value = 0xFFFFFFFFul;
+    }
+    return text.empty() ? 0 : value;
+}
+
+std::string NextWord(const std::string& s, std::size_t* i) {
+    SkipSpaces(s, i);
+    const std::size_t start = *i;
+    while (*i < s.size() && !AtOrBelowSpace(s[*i])) ++*i;
+    return s.substr(start, *i - start);
+}
+
+// The daemons' spellings, with one dash or two. None of them begins with a
+// letter the switches below know, so no older command line changes meaning.
+bool ParseDaemonSwitch(const std::string& s, std::size_t i, ParsedCommandLine* result) {
+    std::string word = NextWord(s, &i);
+    if (word.starts_with("--")) word.erase(0, 1);
+    if (word == "-root") {
+        *result = {RunMode::Daemon, 0};
+        return true;
+    }
+    if (word == "-window-id") {
+        const unsigned long id = ReadWindowId(NextWord(s, &i));
+        *result = id != 0 ? ParsedCommandLine{RunMode::Daemon, id} : ParsedCommandLine{RunMode::Refused, 0};
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::size_t ArgumentsStart(const std::string& s) {
@@ -37,6 +79,7 @@ std::size_t ArgumentsStart(const std::string& s) {
 
 ParsedCommandLine ParseCommandLine(const std::string& s) {
     std::size_t i = ArgumentsStart(s);
+    if (ParsedCommandLine daemon; ParseDaemonSwitch(s, i, &daemon)) return daemon;
 
     for (;; ++i) {
         if (i >= s.size()) return {RunMode::Settings, 0, true};
@@ -74,6 +117,14 @@ ParsedCommandLine ParseCommandLine(const std::string& s) {
             return {RunMode::Refused, 0};
         }
     }
+}
+
+ParsedCommandLine ApplyDaemonWindow(ParsedCommandLine parsed, const char* environmentWindow) {
+    const unsigned long id = environmentWindow ? ReadWindowId(environmentWindow) : 0;
+    if (id == 0) return parsed;
+    if (parsed.mode == RunMode::Daemon && parsed.window == 0) parsed.window = id;
+    if (parsed.mode == RunMode::Settings && parsed.ownerless) parsed = {RunMode::Daemon, id};
+    return parsed;
 }
 
 std::string JoinCommandLine(int argc, char** argv) {

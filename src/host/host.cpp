@@ -22,6 +22,21 @@ int RunMessageLoop() {
     return static_cast<int>(msg.wParam);
 }
 
+// The saver window covers its parent, or with none the whole virtual screen.
+Rect SaverFrame(HWND parent) {
+    Rect frame;
+    if (parent) {
+        GetClientRect(parent, &frame);
+        return frame;
+    }
+    frame.left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    frame.top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    frame.right = frame.left + GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    frame.bottom = frame.top + GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    if (frame.Empty()) frame = Rect{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    return frame;
+}
+
 bool EnsurePlatform() {
     std::string error;
     if (InitPlatform(&error)) return true;
@@ -69,6 +84,13 @@ LRESULT HostWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (h.closing) return 0;
         Sleep(0);
         break;
+    case WM_DISPLAYCHANGE: {
+        // The screen, or the window holding the saver, took another size:
+        // cover it again before the grids are laid anew.
+        const Rect frame = SaverFrame(h.frameParent);
+        MoveWindow(hwnd, frame.left, frame.top, frame.Width(), frame.Height());
+        break;
+    }
     case WM_SYSCOMMAND:
         if (!h.previewMode) {
             if (wParam == SC_NEXTWINDOW || wParam == SC_PREVWINDOW || wParam == SC_SCREENSAVE) return 0;
@@ -80,7 +102,9 @@ LRESULT HostWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return ScreenSaverProcW(hwnd, msg, wParam, lParam);
 }
 
-int RunSaverWindow(HWND parent) {
+namespace {
+
+int RunSaverWindowIn(HWND parent, bool daemon) {
     HostState& h = Host();
     WNDCLASS wc;
     wc.style = CS_OWNDC | CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW;
@@ -90,20 +114,20 @@ int RunSaverWindow(HWND parent) {
     wc.background = RGB(0, 0, 0);
     wc.lpszClassName = kSaverClassName;
 
-    Rect frame;
+    const Rect frame = SaverFrame(parent);
+    h.frameParent = parent;
     DWORD style, exStyle = 0;
     std::string title;
-    if (parent) {
-        GetClientRect(parent, &frame);
+    if (daemon) {
+        // Disabled: the clicks and keys go to the daemon's window beneath.
+        style = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_DISABLED;
+        title = kDaemonSaverTitle;
+        h.acLineStatus = ReadAcLineStatus();
+    } else if (parent) {
         style = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
         title = "Preview";
         h.previewMode = true;
     } else {
-        frame.left = GetSystemMetrics(SM_XVIRTUALSCREEN);
-        frame.top = GetSystemMetrics(SM_YVIRTUALSCREEN);
-        frame.right = frame.left + GetSystemMetrics(SM_CXVIRTUALSCREEN);
-        frame.bottom = frame.top + GetSystemMetrics(SM_CYVIRTUALSCREEN);
-        if (frame.Empty()) frame = Rect{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
         style = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
         exStyle = WS_EX_TOPMOST;
         title = kSaverTitle;
@@ -123,7 +147,7 @@ int RunSaverWindow(HWND parent) {
                                        frame.Height(), parent, nullptr);
         if (h.saverWindow) {
             PostCloseOnTerminationSignals(h.saverWindow);
-            if (!parent) SetForegroundWindow(h.saverWindow);
+            if (!parent && !daemon) SetForegroundWindow(h.saverWindow);
             result = RunMessageLoop();
             PostCloseOnTerminationSignals(nullptr);
         }
@@ -131,8 +155,15 @@ int RunSaverWindow(HWND parent) {
     }
     UnloadPasswordHook();
     h.saverWindow = nullptr;
+    h.frameParent = nullptr;
     return result;
 }
+
+}  // namespace
+
+int RunSaverWindow(HWND parent) { return RunSaverWindowIn(parent, false); }
+
+int RunInDaemonWindow(HWND daemonWindow) { return RunSaverWindowIn(daemonWindow, true); }
 
 int ShowSettingsDialog(HWND owner) {
     // Without a display there is no dialog: -1, as a dialog that cannot be
@@ -150,7 +181,7 @@ namespace {
 // A refused command line is the caller's mistake: one line says which, and
 // the exit code says it was refused.
 int Refuse(const std::string& commandLine) {
-    std::fprintf(stderr, "kaleidra: command line refused: \"%s\" (use /s, /p WINDOW or /c)\n",
+    std::fprintf(stderr, "kaleidra: command line refused: \"%s\" (use /s, /p WINDOW, /c, -root or -window-id WINDOW)\n",
                  commandLine.substr(ArgumentsStart(commandLine)).c_str());
     return -1;
 }
@@ -159,7 +190,7 @@ int Refuse(const std::string& commandLine) {
 
 int HostMain(const std::string& commandLine) {
     try {
-        ParsedCommandLine parsed = ParseCommandLine(commandLine);
+        ParsedCommandLine parsed = ApplyDaemonWindow(ParseCommandLine(commandLine), std::getenv("XSCREENSAVER_WINDOW"));
         switch (parsed.mode) {
         case RunMode::Refused:
             return Refuse(commandLine);
@@ -181,6 +212,12 @@ int HostMain(const std::string& commandLine) {
             HWND parent = WindowFromNativeId(parsed.window);
             if (!parent || !IsWindow(parent)) return Refuse(commandLine);
             return RunSaverWindow(parent);
+        }
+        case RunMode::Daemon: {
+            if (!EnsurePlatform()) return 1;
+            HWND window = parsed.window ? WindowFromNativeId(parsed.window) : GetDesktopWindow();
+            if (!window || !IsWindow(window)) return Refuse(commandLine);
+            return RunInDaemonWindow(window);
         }
         case RunMode::ChangePassword: {
             if (!Host().win9xPlatform) return Refuse(commandLine);

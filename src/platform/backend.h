@@ -29,7 +29,9 @@ public:
     virtual unsigned long FocusedTopLevel() = 0;
     virtual void ScreenToWindow(HWND hwnd, Point* origin) = 0;
 
-    virtual bool Monitors(std::vector<Rect>* monitors) = 0;
+    // primary: the index of the primary monitor in monitors.
+    virtual bool Monitors(std::vector<Rect>* monitors, std::size_t* primary) = 0;
+    virtual unsigned long RootId() = 0;  // 0 when the display has no root window
     virtual Rect VirtualScreen() = 0;
     virtual int DpiY() = 0;
     virtual Point CursorPos() = 0;

@@ -2,7 +2,17 @@
 
 #include "platform/window.h"
 
+namespace {
+int depth = 0;
+}  // namespace
+
+int ModalLoopDepth() { return depth; }
+
 bool RunModalLoop(const bool& done) {
+    struct Depth {
+        Depth() { ++depth; }
+        ~Depth() { --depth; }
+    } counted;
     MSG msg;
     while (!done) {
         if (!GetMessage(&msg, nullptr, 0, 0)) {

@@ -266,6 +266,12 @@ unsigned long NativeWindowId(HWND hwnd) {
     return w ? w->nativeId : 0;
 }
 
+HWND GetDesktopWindow() {
+    if (!ActiveBackendImpl()) return nullptr;
+    const unsigned long root = ActiveBackendImpl()->RootId();
+    return root ? WindowFromNativeId(root) : nullptr;
+}
+
 HWND FindWindow(const std::string& className, const std::string& title) {
     if (!ActiveBackendImpl()) return nullptr;
     for (HWND w : Model().own)
@@ -453,12 +459,8 @@ int GetSystemMetrics(int index) {
     if (!b) return 0;
     Rect virt = b->VirtualScreen();
     switch (index) {
-    case SM_CXSCREEN:
-    case SM_CYSCREEN: {
-        std::vector<Rect> monitors;
-        Rect primary = b->Monitors(&monitors) && !monitors.empty() ? monitors.front() : virt;
-        return index == SM_CXSCREEN ? primary.Width() : primary.Height();
-    }
+    case SM_CXSCREEN: return GetPrimaryMonitorRect().Width();
+    case SM_CYSCREEN: return GetPrimaryMonitorRect().Height();
     case SM_XVIRTUALSCREEN: return virt.left;
     case SM_YVIRTUALSCREEN: return virt.top;
     case SM_CXVIRTUALSCREEN: return virt.Width();
@@ -467,9 +469,32 @@ int GetSystemMetrics(int index) {
     }
 }
 
+Rect GetPrimaryMonitorRect() {
+    Backend* b = ActiveBackendImpl();
+    if (!b) return Rect{};
+    std::vector<Rect> monitors;
+    std::size_t primary = 0;
+    if (b->Monitors(&monitors, &primary) && primary < monitors.size()) return monitors[primary];
+    return b->VirtualScreen();
+}
+
+void DisplayChanged(unsigned long foreignParent) {
+    Backend* b = ActiveBackendImpl();
+    if (!b) return;
+    const Rect screen = b->VirtualScreen();
+    const auto size = static_cast<LPARAM>(MAKELPARAM(static_cast<unsigned>(screen.Width()),
+                                                     static_cast<unsigned>(screen.Height())));
+    for (HWND w : Model().own) {
+        const bool topLevel = !w->parent || w->parent->foreign;
+        if (topLevel && (foreignParent == 0 || (w->parent && w->parent->nativeId == foreignParent)))
+            PostMessage(w, WM_DISPLAYCHANGE, 24, size);
+    }
+}
+
 bool EnumDisplayMonitors(std::vector<Rect>* monitors) {
     monitors->clear();
-    if (!ActiveBackendImpl() || !ActiveBackendImpl()->Monitors(monitors)) return false;
+    std::size_t primary = 0;
+    if (!ActiveBackendImpl() || !ActiveBackendImpl()->Monitors(monitors, &primary)) return false;
     // Cloned outputs show one picture: one monitor, as the caller must never
     // lay a second, hidden grid under the visible one.
     std::vector<Rect> distinct;

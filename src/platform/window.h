@@ -70,6 +70,8 @@ bool ShowWindow(HWND hwnd, bool show);
 // (an X11 window id on x11). Null when the id names no window.
 HWND WindowFromNativeId(unsigned long id);
 unsigned long NativeWindowId(HWND hwnd);
+// The root window of the display; null where the display has none to draw into.
+HWND GetDesktopWindow();
 HWND FindWindow(const std::string& className, const std::string& title);
 bool SetForegroundWindow(HWND hwnd);
 HWND GetForegroundWindow();
@@ -104,6 +106,14 @@ bool GetCursorPos(Point* pt);
 int GetSystemMetrics(int index);
 // The monitors' rectangles in virtual-screen coordinates, in the display's order.
 bool EnumDisplayMonitors(std::vector<Rect>* monitors);
+// The primary monitor's rectangle, wherever it lies in the virtual screen;
+// SM_CXSCREEN and SM_CYSCREEN give its size.
+Rect GetPrimaryMonitorRect();
+// WM_DISPLAYCHANGE reaches every window whose parent is not a window of this
+// process (top-level windows, and windows inside another program's window)
+// when the screen's size or its monitors change, and, for a window inside
+// another program's window, when that window's size changes. Bursts of
+// changes arrive as one message.
 
 DWORD GetTickCount();
 void Sleep(DWORD ms);

@@ -39,6 +39,10 @@ void QueueInput(const MSG& msg);
 // Called when the display destroyed a window behind the program's back
 // (a preview whose parent went away).
 void WindowGoneNatively(HWND hwnd);
+// The screen or its monitors changed (foreignParent 0), or the window of
+// another program with that native id changed its size: posts
+// WM_DISPLAYCHANGE to the windows it concerns.
+void DisplayChanged(unsigned long foreignParent);
 
 // Sees every message DispatchMessage hands out; the offscreen display lets tests watch with it.
 extern std::function<void(const MSG&)> gDispatchObserver;

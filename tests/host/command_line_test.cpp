@@ -49,6 +49,23 @@ TEST(CommandLine, PreviewAndPasswordReadTheirWindow) {
     EXPECT_EQ(a.window, 77u);
 }
 
+TEST(CommandLine, DaemonSwitchesAndTheDaemonsWindow) {
+    for (const char* args : {" -root", " --root", " --root -x"}) {
+        EXPECT_EQ(Parse(args).mode, RunMode::Daemon) << args;
+        EXPECT_EQ(Parse(args).window, 0u) << args;
+    }
+    EXPECT_EQ(Parse(" -window-id 0x1A").window, 26u);
+    EXPECT_EQ(Parse(" --window-id 26").window, 26u);
+    EXPECT_EQ(Parse(" -window-id 26z").mode, RunMode::Refused);
+    EXPECT_EQ(Parse(" -rooted").mode, RunMode::Refused);
+
+    EXPECT_EQ(ApplyDaemonWindow(Parse(" --root"), "0x2a").window, 42u);
+    EXPECT_EQ(ApplyDaemonWindow(Parse(""), "42").mode, RunMode::Daemon);
+    EXPECT_EQ(ApplyDaemonWindow(Parse(" -window-id 7"), "42").window, 7u) << "the command line names its own";
+    EXPECT_EQ(ApplyDaemonWindow(Parse(" /s"), "42").mode, RunMode::Saver);
+    EXPECT_EQ(ApplyDaemonWindow(Parse(""), "junk").mode, RunMode::Settings);
+}
+
 TEST(CommandLine, JoinQuotesTheProgramName) {
     char prog[] = "/opt/my saver/kaleidra";
     char s[] = "/s";

@@ -82,10 +82,12 @@ public:
             origin->y += w->frame.top;
         }
     }
-    bool Monitors(std::vector<Rect>* monitors) override {
+    bool Monitors(std::vector<Rect>* monitors, std::size_t* primary) override {
         *monitors = S().config.monitors;
+        *primary = 0;
         return true;
     }
+    unsigned long RootId() override { return 0; }
     Rect VirtualScreen() override {
         Rect all{};
         for (size_t i = 0; i < S().config.monitors.size(); ++i) {

@@ -11,7 +11,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
+#include "platform/modal_loop.h"
 #include "platform/window_internal.h"
 #include "platform/x11/keymap.h"
 
@@ -50,10 +52,20 @@ public:
         blankCursor_ = XCreatePixmapCursor(dpy_, empty, empty, &black, &black, 0, 0);
         XFreePixmap(dpy_, empty);
         arrowCursor_ = XCreateFontCursor(dpy_, 68 /* XC_left_ptr */);
+        // The root's children: windows that appear above the full-screen
+        // saver. Its size and RandR: the screen and its monitors changing.
+        XSelectInput(dpy_, root_, StructureNotifyMask | SubstructureNotifyMask);
+        int errorBase = 0;
+        if (XRRQueryExtension(dpy_, &randrEventBase_, &errorBase)) {
+            XRRSelectInput(dpy_, root_, RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+        } else {
+            randrEventBase_ = -1;
+        }
         AttachSource();
     }
 
     ~X11Backend() override {
+        for (auto& [parent, timer] : pendingChanges_) g_source_remove(timer);
         g_source_destroy(&source_->base);
         g_source_unref(&source_->base);
         XFreeCursor(dpy_, blankCursor_);
@@ -67,7 +79,9 @@ public:
         if (foreignParent) parent = static_cast<Window>(foreignParent);
         XSetWindowAttributes attrs{};
         attrs.background_pixel = BlackPixel(dpy_, screen_);
-        attrs.override_redirect = topLevel && (hwnd->style & WS_POPUP) ? True : False;
+        // A window drawn over the root stands outside the window manager, as
+        // a full-screen one does.
+        attrs.override_redirect = (topLevel && (hwnd->style & WS_POPUP)) || parent == root_ ? True : False;
         attrs.event_mask = ExposureMask | StructureNotifyMask;
         // A disabled window selects no input, so X hands its clicks and keys to the parent.
         if (!(hwnd->style & WS_DISABLED))
@@ -95,6 +109,8 @@ public:
                         PropModeReplace, reinterpret_cast<const unsigned char*>(hwnd->title.data()),
                         static_cast<int>(hwnd->title.size()));
         if (hwnd->style & WS_VISIBLE) Map(hwnd, topLevel);
+        // A daemon resizes its window when the screen changes.
+        if (foreignParent && parent != root_) XSelectInput(dpy_, parent, StructureNotifyMask);
         XFlush(dpy_);
         return true;
     }
@@ -212,12 +228,15 @@ public:
         origin->y += y;
     }
 
-    bool Monitors(std::vector<Rect>* monitors) override {
+    bool Monitors(std::vector<Rect>* monitors, std::size_t* primary) override {
         monitors->clear();
+        *primary = 0;
         int count = 0;
         if (XRRMonitorInfo* info = XRRGetMonitors(dpy_, root_, True, &count)) {
-            for (int i = 0; i < count; ++i)
+            for (int i = 0; i < count; ++i) {
+                if (info[i].primary) *primary = static_cast<std::size_t>(i);
                 monitors->push_back(Rect{info[i].x, info[i].y, info[i].x + info[i].width, info[i].y + info[i].height});
+            }
             XRRFreeMonitors(info);
         }
         // Servers with several screens joined by Xinerama report one RandR monitor.
@@ -225,6 +244,7 @@ public:
             if (XineramaScreenInfo* heads = XineramaQueryScreens(dpy_, &count)) {
                 if (count > 1) {
                     monitors->clear();
+                    *primary = 0;
                     for (int i = 0; i < count; ++i)
                         monitors->push_back(Rect{heads[i].x_org, heads[i].y_org, heads[i].x_org + heads[i].width,
                                                  heads[i].y_org + heads[i].height});
@@ -235,6 +255,8 @@ public:
         if (monitors->empty()) monitors->push_back(VirtualScreen());
         return true;
     }
+
+    unsigned long RootId() override { return root_; }
 
     Rect VirtualScreen() override { return Rect{0, 0, DisplayWidth(dpy_, screen_), DisplayHeight(dpy_, screen_)}; }
 
@@ -303,9 +325,76 @@ private:
         }
     }
 
-    void Handle(XEvent& ev) {
+    // Several events make one change (a new size comes with RandR's notice
+    // and the root's configure): the windows hear of it once they settle.
+    void ChangeSettles(unsigned long foreignParent) {
+        if (pendingChanges_.contains(foreignParent)) return;
+        struct Pending {
+            X11Backend* backend;
+            unsigned long parent;
+        };
+        pendingChanges_[foreignParent] = g_timeout_add_full(
+            G_PRIORITY_DEFAULT, kSettleMs,
+            [](gpointer data) {
+                auto* pending = static_cast<Pending*>(data);
+                pending->backend->pendingChanges_.erase(pending->parent);
+                DisplayChanged(pending->parent);
+                return G_SOURCE_REMOVE;
+            },
+            new Pending{this, foreignParent}, [](gpointer data) { delete static_cast<Pending*>(data); });
+    }
+
+    // Nothing but a menu or dialog of this process may cover the full-screen
+    // saver; whatever else is mapped or raised over it goes back below it.
+    void KeepOnTop(Window other) {
+        if (ModalLoopDepth() > 0 || WindowFromNative(other)) return;
+        for (HWND w : OwnWindows()) {
+            if (!w->parent && (w->exStyle & WS_EX_TOPMOST) && (w->style & WS_VISIBLE))
+                XRaiseWindow(dpy_, static_cast<Window>(w->nativeId));
+        }
+        XFlush(dpy_);
+    }
+
+    // Events about windows that are not this process's own: the root and
+    // its children, and the windows of others that hold one of ours.
+    bool HandleOthers(XEvent& ev) {
+        if (randrEventBase_ >= 0 && (ev.type == randrEventBase_ + RRScreenChangeNotify ||
+                                     ev.type == randrEventBase_ + RRNotify)) {
+            XRRUpdateConfiguration(&ev);
+            ChangeSettles(0);
+            return true;
+        }
+        if (ev.xany.window == root_) {
+            switch (ev.type) {
+            case ConfigureNotify:
+                if (ev.xconfigure.window == root_) {
+                    XRRUpdateConfiguration(&ev);
+                    ChangeSettles(0);
+                } else {
+                    KeepOnTop(ev.xconfigure.window);
+                }
+                break;
+            case MapNotify: KeepOnTop(ev.xmap.window); break;
+            default: break;
+            }
+            return true;
+        }
         HWND hwnd = WindowFromNative(ev.xany.window);
-        if (!hwnd || hwnd->foreign) return;
+        if (hwnd && hwnd->foreign && ev.type == ConfigureNotify) {
+            // A move or a restacking changes nothing inside it.
+            for (HWND w : OwnWindows()) {
+                if (w->parent == hwnd && (w->frame.Width() != ev.xconfigure.width ||
+                                          w->frame.Height() != ev.xconfigure.height)) {
+                    ChangeSettles(ev.xconfigure.window);
+                }
+            }
+        }
+        return !hwnd || hwnd->foreign;
+    }
+
+    void Handle(XEvent& ev) {
+        if (HandleOthers(ev)) return;
+        HWND hwnd = WindowFromNative(ev.xany.window);
         switch (ev.type) {
         case Expose: {
             Rect r{ev.xexpose.x, ev.xexpose.y, ev.xexpose.x + ev.xexpose.width, ev.xexpose.y + ev.xexpose.height};
@@ -409,6 +498,9 @@ private:
     Cursor blankCursor_ = 0, arrowCursor_ = 0;
     bool cursorVisible_ = true;
     XSource* source_ = nullptr;
+    int randrEventBase_ = -1;
+    static constexpr guint kSettleMs = 250;
+    std::map<unsigned long, guint> pendingChanges_;  // by foreign parent, 0 for the screen
 };
 
 }  // namespace
