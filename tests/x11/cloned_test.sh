@@ -11,18 +11,7 @@ if ! command -v xrandr >/dev/null; then
   exit 77
 fi
 
-# -noreset: the server would forget the added monitors when xrandr disconnects.
-for _ in 1 2 3; do
-  n=$(free_display 151)
-  Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-  xvfb_pid=$!
-  wait_for_display ":$n" 2>/dev/null && break
-  kill "$xvfb_pid" 2>/dev/null
-  xvfb_pid=""
-done
-[ -n "$xvfb_pid" ] || { echo "no X server of its own could start"; exit 1; }
-trap 'cleanup; kill "$xvfb_pid" 2>/dev/null' EXIT
-export DISPLAY=":$n"
+start_own_xvfb 1920x1080
 
 xrandr --setmonitor clone-a 1920/508x1080/286+0+0 screen >/dev/null &&
   xrandr --setmonitor clone-b 1920/508x1080/286+0+0 none >/dev/null || fail "xrandr --setmonitor refused"

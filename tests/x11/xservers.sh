@@ -108,6 +108,24 @@ CONF
   return 0
 }
 
+# An Xvfb for one test that changes the screen or its monitors, which would
+# outlive it on a shared server: sets DISPLAY and xvfb_pid. -noreset: the
+# server would forget added monitors when xrandr disconnects.
+start_own_xvfb() {
+  local size=$1 n
+  for _ in 1 2 3; do
+    n=$(free_display 151)
+    Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp -noreset >/dev/null 2>&1 &
+    xvfb_pid=$!
+    wait_for_display ":$n" 2>/dev/null && break
+    kill "$xvfb_pid" 2>/dev/null
+    xvfb_pid=""
+  done
+  [ -n "$xvfb_pid" ] || { echo "no X server of its own could start"; exit 1; }
+  trap 'cleanup; kill "$xvfb_pid" 2>/dev/null' EXIT
+  export DISPLAY=":$n"
+}
+
 stop_xservers() {
   for pid in "${xserver_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${xserver_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
