@@ -10,6 +10,9 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 DESTDIR=$dest "$cmake" --install "$build" --prefix /usr >/dev/null || fail "cmake --install"
 share=$dest/usr/share
 [ -x "$dest/usr/bin/kaleidra" ] || fail "no bin/kaleidra"
+# Where the MATE and Xfce screen savers look for a theme's program.
+[ "$(readlink -f "$dest/usr/libexec/xscreensaver/kaleidra")" = "$dest/usr/bin/kaleidra" ] ||
+  fail "libexec/xscreensaver/kaleidra does not lead to bin/kaleidra"
 for f in man/man1/kaleidra.1 applications/kaleidra-settings.desktop \
   applications/screensavers/kaleidra.desktop xscreensaver/config/kaleidra.xml \
   icons/hicolor/48x48/apps/kaleidra.png; do
