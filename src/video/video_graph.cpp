@@ -99,7 +99,10 @@ bool VideoGraph::OpenAsDynamicMedia(HWND owner, const std::string& path, int top
         SetOption(player, "terminal", "no");
         mpv_request_log_messages(player, "warn");
         SetOption(player, "idle", "yes");
-        SetOption(player, "keep-open", "no");
+        // An ended clip stays on its last frame until the tick that notices the
+        // end replaces it. A player that lets go of the file reports no video
+        // size, and the window refitted to the fallback size stays black.
+        SetOption(player, "keep-open", "yes");
         SetOption(player, "pause", "yes");  // runs when told to
         status = mpv_initialize(player);
     }
@@ -113,6 +116,8 @@ bool VideoGraph::OpenAsDynamicMedia(HWND owner, const std::string& path, int top
     }
     fPlayer = player;
     Graphs()[fVideoWindow] = this;
+    // Kept open, a clip that reaches its end reports no end of file, only this.
+    mpv_observe_property(fPlayer, 0, "eof-reached", MPV_FORMAT_FLAG);
     mpv_set_wakeup_callback(fPlayer, OnPlayerWakeup, fVideoWindow);
 
     const char* load[] = {"loadfile", path.c_str(), nullptr};
@@ -158,6 +163,11 @@ void VideoGraph::DrainEvents(double waitSeconds) {
         case MPV_EVENT_VIDEO_RECONFIG:
             Place();
             break;
+        case MPV_EVENT_PROPERTY_CHANGE: {
+            const auto* property = static_cast<const mpv_event_property*>(event->data);
+            if (property->format == MPV_FORMAT_FLAG && *static_cast<const int*>(property->data)) ended_ = true;
+            break;
+        }
         case MPV_EVENT_END_FILE:
         case MPV_EVENT_SHUTDOWN:
             ended_ = true;
