@@ -7,14 +7,17 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "diag/library_messages.h"
 #include "metadata/jpeg_decoder.h"
+#include "metadata/raw_preview.h"
+#include "metadata/video_frame.h"
 #include "metadata/vips_image_ref.h"
 
 namespace {
-
 
 // libvips keeps its messages until they are cleared; the log gets the call.
 bool VipsFailed(int result, const char* call, DecodeOutcome& outcome) {
@@ -25,12 +28,19 @@ bool VipsFailed(int result, const char* call, DecodeOutcome& outcome) {
     return true;
 }
 
-bool IsJpeg(std::FILE* file) {
-    unsigned char magic[3] = {};
-    const bool jpeg = std::fread(magic, 1, 3, file) == 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF;
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// The first bytes: enough to tell apart the formats that take a path of their own.
+std::string ReadHead(std::FILE* file) {
+    char head[12];
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
     std::rewind(file);
-    return jpeg;
+    return std::string(head, got);
 }
+
+bool IsJpeg(std::string_view head) { return head.starts_with("\xFF\xD8\xFF"); }
 
 // cairo's ARGB32: native-endian 32-bit words, alpha premultiplied.
 void ToArgbRow(const unsigned char* from, int bands, int width, std::uint32_t* to) {
@@ -58,13 +68,8 @@ cairo_surface_t* RenderToSurface(VipsImage* image, DecodeOutcome& outcome) {
     }
     const int width = srgb.Get()->Xsize;
     const int height = srgb.Get()->Ysize;
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
-        outcome.failure = "cairo_image_surface_create";
-        return nullptr;
-    }
-    cairo_surface_flush(surface);
+    cairo_surface_t* surface = NewBitmap(width, height, outcome);
+    if (!surface) return nullptr;
     unsigned char* data = cairo_image_surface_get_data(surface);
     const int stride = cairo_image_surface_get_stride(surface);
     VipsRegion* region = vips_region_new(srgb.Get());
@@ -134,28 +139,33 @@ cairo_surface_t* DecodeJpeg(std::FILE* file, int maxWidth, int maxHeight, Decode
 // Read through the open file, never by name: libvips would take a name
 // ending in "]" for one carrying load options.
 cairo_surface_t* DecodeOther(std::FILE* file, int maxWidth, int maxHeight, DecodeOutcome& outcome) {
-    VipsSource* source = vips_source_new_from_descriptor(fileno(file));
-    std::fclose(file);  // the source holds a descriptor of its own
+    VipsSource* source = vips_source_new_from_descriptor(fileno(file));  // holds a descriptor of its own
     if (!source) {
         VipsFailed(-1, "vips_source_new_from_descriptor", outcome);
         return nullptr;
     }
     const std::unique_ptr<VipsSource, decltype(&g_object_unref)> owner(source, g_object_unref);
+    std::string options;
     {
         // Only the header is read here; the pixels wait for the thumbnailer.
         ImageRef header(vips_image_new_from_source(source, "", "access", VIPS_ACCESS_SEQUENTIAL, nullptr));
         if (!header.Get()) {
             VipsFailed(-1, "vips_image_new_from_source", outcome);
-            return nullptr;
+            // What no picture loader reads may still be a clip.
+            DecodeOutcome video;
+            if (!DecodeVideoFrame(fileno(file), maxWidth, maxHeight, video)) return nullptr;
+            outcome = video;
+            return video.bitmap;
         }
         if (static_cast<std::int64_t>(header.Get()->Xsize) * header.Get()->Ysize > kMaxPicturePixels) {
             outcome.failure = kPixelLimitFailure;
             return nullptr;
         }
+        options = LargestTiffPicture(source, header.Get());
     }
     ImageRef thumbnail;
     if (VipsFailed(vips_thumbnail_source(source, thumbnail.Out(), maxWidth, "height", maxHeight, "size",
-                                         VIPS_SIZE_DOWN, "no_rotate", TRUE, nullptr),
+                                         VIPS_SIZE_DOWN, "no_rotate", TRUE, "option_string", options.c_str(), nullptr),
                    "vips_thumbnail_source", outcome)) {
         return nullptr;
     }
@@ -187,6 +197,17 @@ bool StartVips() {
     return started;
 }
 
+cairo_surface_t* NewBitmap(int width, int height, DecodeOutcome& outcome) {
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(surface);
+        outcome.failure = "cairo_image_surface_create";
+        return nullptr;
+    }
+    cairo_surface_flush(surface);
+    return surface;
+}
+
 PixelSize FitWithin(int width, int height, int maxWidth, int maxHeight) {
     const double scale = std::min({1.0, static_cast<double>(maxWidth) / width, static_cast<double>(maxHeight) / height});
     const auto fit = [scale](int size, int limit) {
@@ -202,13 +223,19 @@ DecodeOutcome DecodePicture(const std::string& path, int maxWidth, int maxHeight
         outcome.failure = "vips_init";
         return outcome;
     }
-    std::FILE* file = std::fopen(path.c_str(), "rbe");
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rbe"));
     if (!file) {
         outcome.status = errno;
         outcome.failure = "fopen";
         return outcome;
     }
-    outcome.bitmap = IsJpeg(file) ? DecodeJpeg(file, maxWidth, maxHeight, outcome)
-                                  : DecodeOther(file, maxWidth, maxHeight, outcome);
+    const std::string head = ReadHead(file.get());
+    if (IsJpeg(head)) {
+        outcome.bitmap = DecodeJpeg(file.release(), maxWidth, maxHeight, outcome);
+    } else if (IsIsoMediaVideo(head)) {
+        if (!DecodeVideoFrame(fileno(file.get()), maxWidth, maxHeight, outcome)) outcome.failure = "no video stream";
+    } else {
+        outcome.bitmap = DecodeOther(file.get(), maxWidth, maxHeight, outcome);
+    }
     return outcome;
 }

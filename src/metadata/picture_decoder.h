@@ -1,8 +1,9 @@
 // Picture files decoded into bitmaps for quadrants: at the size they are
 // shown at, never at full resolution when smaller will do. JPEG goes through
 // libjpeg-turbo's scaled decode and a libvips resample, every other format
-// through libvips' thumbnailer with shrink-on-load. Pixels stay as stored:
-// turning them upright is the caller's business.
+// through libvips' thumbnailer with shrink-on-load (a camera raw file by its
+// largest picture), and a video by one frame (video_frame.h). Pixels stay as
+// stored: turning them upright from their metadata is the caller's business.
 #pragma once
 
 #include <cairo.h>
@@ -30,11 +31,15 @@ struct PixelSize {
 // cache; false when it could not start.
 bool StartVips();
 
+// A new ARGB32 bitmap for a decoder to fill, flushed for direct access;
+// null, with outcome's failure set, when cairo cannot make it.
+cairo_surface_t* NewBitmap(int width, int height, DecodeOutcome& outcome);
+
 // width × height scaled to fit within maxWidth × maxHeight, proportions kept
 // and rounded, never enlarged, at least one pixel each way.
 PixelSize FitWithin(int width, int height, int maxWidth, int maxHeight);
 
-// Decodes the file's first picture fitted within maxWidth × maxHeight (each
-// at least 1). A picture over kMaxPicturePixels is refused before any pixel
+// Decodes the file's picture fitted within maxWidth × maxHeight (each at
+// least 1): the first, or the largest in a camera raw file, or a clip's frame. A picture over kMaxPicturePixels is refused before any pixel
 // is decoded. A truncated or corrupt picture fails or comes out partly.
 DecodeOutcome DecodePicture(const std::string& path, int maxWidth, int maxHeight);

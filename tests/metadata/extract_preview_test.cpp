@@ -160,6 +160,22 @@ TEST_F(ExtractPreviewTest, FormatsShowAsTheToolkitReadsThem) {
     EXPECT_FALSE(Shows(fraction));
 }
 
+TEST_F(ExtractPreviewTest, ClipsTheToolkitRefusesAreSkippedBeforeDecoding) {
+    const std::string still = MakePicture("still.png", 64, 48);
+    const std::string mp4 = PathOf("clip.mp4");
+    const std::string mkv = PathOf("clip.mkv");
+    for (const std::string& clip : {mp4, mkv}) {
+        Ffmpeg("-loop 1 -r 25 -t 1 -i " + ShellQuote(still) + " -c:v libx264 -pix_fmt yuv420p " + ShellQuote(clip));
+    }
+    EXPECT_TRUE(Shows(mp4));
+    const std::size_t before = LogLines().size();
+    EXPECT_FALSE(Shows(mkv));
+    const std::vector<std::string> lines = LogLines();
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end()),
+              (std::vector<std::string>{"0x0 Begin ExtractPreview", "0x0 " + mkv, "0x0 Calling ScanFileForExif",
+                                        "0x0 ExtractPreview threw!!!", "0x0 End ExtractPreview"}));
+}
+
 TEST_F(ExtractPreviewTest, NamesAreTakenAsTheirBytes) {
     // Not UTF-8, and a name libvips would read as carrying load options.
     for (const std::string name : {"caf\xE9.jpg", "scan[1]"}) {

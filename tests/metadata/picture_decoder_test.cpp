@@ -1,5 +1,6 @@
-// Pictures decoded at the size they are shown at: sizes, colours, and
-// hostile files (decompression bombs, truncated and corrupt pictures).
+// Pictures decoded at the size they are shown at: sizes, colours, camera
+// raw files, frames of phone clips, and hostile files (decompression bombs,
+// truncated and corrupt pictures).
 #include "metadata/picture_decoder.h"
 
 #include <gtest/gtest.h>
@@ -147,6 +148,67 @@ TEST_F(PictureDecoderTest, PicturesOverThePixelLimitAreRefusedBeforeDecoding) {
         EXPECT_FALSE(decoded.bitmap) << name;
         EXPECT_EQ(decoded.failure, kPixelLimitFailure) << name;
         EXPECT_EQ(decoded.status, 0) << name;
+    }
+}
+
+TEST_F(PictureDecoderTest, ADngShowsItsPreviewNotItsThumbnailNorItsRawData) {
+    // As cameras lay it out: a 160 × 120 thumbnail first, then in SubIFDs the
+    // sensor's data (larger still) and a full-size preview.
+    const std::string path = PathOf("camera.dng");
+    int status = 0;
+    const std::string output = Shell("/usr/bin/python3 - " + ShellQuote(path) + R"( 2>&1 <<'END'
+import sys, numpy, tifffile
+thumbnail = numpy.zeros((120, 160, 3), numpy.uint8); thumbnail[..., 1] = 255
+preview = numpy.zeros((900, 1200, 3), numpy.uint8); preview[:450, :, 0] = 255; preview[450:, :, 2] = 255
+dng = [(50706, 'B', 4, (1, 4, 0, 0), True), (50708, 's', 0, 'Test camera', True)]
+with tifffile.TiffWriter(sys.argv[1]) as tiff:
+    tiff.write(thumbnail, photometric='rgb', subfiletype=1, subifds=2, extratags=dng)
+    tiff.write(numpy.full((916, 1216), 1000, numpy.uint16), photometric=32803, subfiletype=0,
+               extratags=[(33421, 'H', 2, (2, 2), True), (33422, 'B', 4, (0, 1, 1, 2), True)])
+    tiff.write(preview, photometric='rgb', subfiletype=1, compression='zlib')
+END
+)",
+                                     &status);
+    ASSERT_EQ(status, 0) << output;
+    ASSERT_EQ(Shell("exiftool -s3 -FileType " + ShellQuote(path)), "DNG");
+    const Decoded decoded = Decode(path, 400, 300);
+    ASSERT_TRUE(decoded.bitmap) << decoded.failure;
+    EXPECT_EQ(cairo_image_surface_get_width(decoded.bitmap.get()), 400);
+    EXPECT_EQ(cairo_image_surface_get_height(decoded.bitmap.get()), 300);
+    ExpectColour(PixelAt(decoded.bitmap.get(), 200, 70), 0xFFFF0000);
+    ExpectColour(PixelAt(decoded.bitmap.get(), 200, 230), 0xFF0000FF);
+}
+
+TEST_F(PictureDecoderTest, PhoneClipsGiveAnUprightFrameFromATenthIn) {
+    // Upright, the picture is red and white above blue, 240 × 320. Filmed
+    // as phones film, it is stored turned on its side, with a display matrix
+    // that turns it back. The first 0.4 s of each 5 s clip are green, and its
+    // only key frame is the first.
+    const std::string upright = PathOf("upright.png");
+    Shell("convert -size 120x160 xc:red -size 120x160 xc:white +append -size 240x160 xc:blue -append " +
+          ShellQuote(upright));
+    const struct {
+        const char* name;
+        const char* stored;  // how the upright picture is turned in the file
+        const char* tag;
+        const char* rotation;  // the clockwise turn that shows it, as exiftool reads the matrix
+    } clips[] = {{"phone.mov", "clock", "90", "270"}, {"phone.mp4", "cclock", "270", "90"}};
+    for (const auto& clip : clips) {
+        const std::string plain = PathOf(std::string("plain-") + clip.name);
+        Ffmpeg("-f lavfi -i color=green:s=320x240:r=25:d=0.4 -loop 1 -r 25 -t 4.6 -i " + ShellQuote(upright) +
+               " -filter_complex '[1]transpose=" + clip.stored +
+               ",setsar=1[side];[0][side]concat' -c:v libx264 -x264-params keyint=250:scenecut=0 -pix_fmt yuv420p " +
+               ShellQuote(plain));
+        const std::string path = PathOf(clip.name);
+        Ffmpeg("-i " + ShellQuote(plain) + " -c copy -metadata:s:v:0 rotate=" + clip.tag + " " + ShellQuote(path));
+        ASSERT_EQ(ExifValue(path, "Rotation"), clip.rotation) << clip.name;
+        const Decoded decoded = Decode(path, 200, 200);
+        ASSERT_TRUE(decoded.bitmap) << clip.name << ": " << decoded.failure;
+        EXPECT_EQ(cairo_image_surface_get_width(decoded.bitmap.get()), 150) << clip.name;
+        EXPECT_EQ(cairo_image_surface_get_height(decoded.bitmap.get()), 200) << clip.name;
+        ExpectColour(PixelAt(decoded.bitmap.get(), 30, 40), 0xFFFF0000, 16);
+        ExpectColour(PixelAt(decoded.bitmap.get(), 120, 40), 0xFFFFFFFF, 16);
+        ExpectColour(PixelAt(decoded.bitmap.get(), 75, 160), 0xFF0000FF, 16);
     }
 }
 

@@ -1,6 +1,6 @@
 // Test pictures, made by independent tools: ImageMagick's convert for the
-// pixels, exiftool for metadata written and read back. Each test works in a
-// fresh scratch directory.
+// pixels, exiftool for metadata written and read back, ffmpeg for clips.
+// Each test works in a fresh scratch directory.
 #pragma once
 
 #include <sys/stat.h>
@@ -88,6 +88,13 @@ protected:
         int status = 0;
         const std::string output =
             Shell("exiftool -q -q -overwrite_original " + tags + " " + ShellQuote(path) + " 2>&1", &status);
+        EXPECT_EQ(status, 0) << output;
+    }
+
+    // ffmpeg run on arguments (inputs, options, output), quietly.
+    void Ffmpeg(const std::string& arguments) {
+        int status = 0;
+        const std::string output = Shell("ffmpeg -nostdin -v error -y " + arguments + " 2>&1", &status);
         EXPECT_EQ(status, 0) << output;
     }
 
