@@ -1,45 +1,100 @@
 #!/usr/bin/env bash
-# Clips play inside their quadrants at the placed size, muted when so
-# configured, and are replaced by pictures when they end.
+# Clips play inside their quadrants fitted to their own size, muted when so
+# configured; an ended clip keeps its last frame until the tick replaces it
+# with a picture.
 KALEIDRA=$1 HOST_WINDOW=$2
 source "$(dirname "$0")/lib.sh"
 
 media=$scratch/media
 mkdir -p "$media/More"
 clip() {
-  ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i sine=frequency=440 -t 1.5 "$@"
+  local size=$1
+  shift
+  ffmpeg -v error -y -f lavfi -i "testsrc=size=$size:rate=25" -f lavfi -i sine=frequency=440 -t 1.5 "$@"
 }
-clip -c:v mpeg4 -c:a mp2 "$media/clip1.avi"
-clip -c:v mpeg1video -c:a mp2 -f mpeg "$media/clip2.mpg"
-clip -c:v wmv2 -c:a wmav2 -f asf "$media/clip3.wmv"
-for i in $(seq 1 12); do convert -size 800x450 "xc:rgb(20,$((60 + i * 10)),200)" "$media/More/still$i.png"; done
-write_settings "$media" ImagesPerScreen=4 Timer=1 'Mute Video=1' DebugOutput=1
+# Neither size is the 320 x 240 that a clip of unknown size would take.
+clip 1280x720 -c:v mpeg4 -c:a mp2 "$media/clip1.avi"
+clip 352x288 -c:v mpeg1video -c:a mp2 -f mpeg "$media/clip2.mpg"
+clip 1280x720 -c:v wmv2 -c:a wmav2 -f asf "$media/clip3.wmv"
+# 4:3, so that no picture passes for a wide clip.
+for i in $(seq 1 12); do convert -size 800x600 "xc:rgb(20,$((60 + i * 10)),200)" "$media/More/still$i.png"; done
+# Five seconds between ticks: the clips end well before the tick that replaces them.
+write_settings "$media" ImagesPerScreen=4 Timer=5 'Mute Video=1' DebugOutput=1
+
+cells=("0 0" "960 0" "0 540" "960 540")
+
+# The colours of the points of shot $1 given as "x y" pairs, one "r,g,b" line each.
+pixels() {
+  local shot=$1 format="" at
+  shift
+  for at in "$@"; do
+    set -- $at
+    format+="%[fx:int(255*p{$1,$2}.r+.5)],%[fx:int(255*p{$1,$2}.g+.5)],%[fx:int(255*p{$1,$2}.b+.5)]\n"
+  done
+  convert "$shot" -format "$format" info:
+}
+
+# What the 960 x 540 quadrant at $2,$3 of shot $1 shows: "wide" for a 1280 x
+# 720 clip at 75 %, filling it (16:9), "cif" for a 352 x 288 clip as it is
+# at +304,+126 (11:9), else "other". Placed at the 320 x 240 of a clip of
+# unknown size, either would show within 640 x 480 at +160,+30. The frame's
+# left columns are black; its top and bottom rows and right column are lit.
+shown() {
+  local x=$2 y=$3 p
+  mapfile -t p < <(pixels "$1" "$((x + 430)) $((y + 2))" "$((x + 430)) $((y + 537))" "$((x + 955)) $((y + 270))" \
+    "$((x + 460)) $((y + 124))" "$((x + 460)) $((y + 129))" "$((x + 460)) $((y + 410))" \
+    "$((x + 460)) $((y + 416))" "$((x + 652)) $((y + 270))" "$((x + 660)) $((y + 270))")
+  local dark=0,0,0
+  if [ "${p[0]}" != $dark ] && [ "${p[1]}" != $dark ] && [ "${p[2]}" != $dark ]; then
+    echo wide
+  elif [ "${p[3]}" = $dark ] && [ "${p[4]}" != $dark ] && [ "${p[5]}" != $dark ] && [ "${p[6]}" = $dark ] &&
+    [ "${p[7]}" != $dark ] && [ "${p[8]}" = $dark ]; then
+    echo cif
+  else
+    echo other
+  fi
+}
+
+# The sorted list of clips shown in shot $1, e.g. "cif wide wide".
+clips_shown() {
+  local cell
+  for cell in "${cells[@]}"; do
+    shown "$1" $cell
+  done | grep -v other | sort | tr '\n' ' '
+}
+
+shot() {
+  import -window root "$scratch/$1.png"
+  [ -n "${KALEIDRA_TEST_SHOTS:-}" ] && mkdir -p "$KALEIDRA_TEST_SHOTS" && cp "$scratch/$1.png" "$KALEIDRA_TEST_SHOTS/video-$1.png"
+  true
+}
 
 start_saver /s
 wait_saver_window 1000 >/dev/null || fail "no saver window"
-sleep 5.6
-import -window root "$scratch/playing.png"
-[ -n "${KALEIDRA_TEST_SHOTS:-}" ] && mkdir -p "$KALEIDRA_TEST_SHOTS" && cp "$scratch/playing.png" "$KALEIDRA_TEST_SHOTS/video-playing.png"
-
-# Each 960 x 540 quadrant shows a 320 x 240 clip twice enlarged, at +160,+30:
-# black margins beside it, its first row at y + 30.
-playing=0
-for q in "0 0" "960 0" "0 540" "960 540"; do
-  set -- $q
-  left=$(shot_pixel "$scratch/playing.png" $(($1 + 100)) $(($2 + 270)))
-  right=$(shot_pixel "$scratch/playing.png" $(($1 + 860)) $(($2 + 270)))
-  above=$(shot_pixel "$scratch/playing.png" $(($1 + 480)) $(($2 + 28)))
-  top_row=$(shot_pixel "$scratch/playing.png" $(($1 + 480)) $(($2 + 31)))
-  [ "$left$right$above" = "0,0,00,0,00,0,0" ] && [ "$top_row" != "0,0,0" ] && playing=$((playing + 1))
+# The first tick, five seconds after the start, fills the quadrants; the next
+# comes five seconds after it. Wait for the clips to play, whenever the
+# player gets them going.
+sleep 5
+deadline=$(($(now_ms) + 3000))
+while shot playing && playing=$(clips_shown "$scratch/playing.png") && [ "$playing" != "cif wide wide " ]; do
+  [ "$(now_ms)" -lt "$deadline" ] || break
 done
-[ "$playing" -eq 3 ] && pass "three clips play at 640 x 480 in their quadrants" || fail "$playing quadrants show a placed clip"
+[ "$playing" = "cif wide wide " ] && pass "clips play fitted to 16:9 and 11:9 in their quadrants" ||
+  fail "playing clips fitted as: $playing"
 
-sleep 4
-import -window root "$scratch/after.png"
-[ -n "${KALEIDRA_TEST_SHOTS:-}" ] && cp "$scratch/after.png" "$KALEIDRA_TEST_SHOTS/video-after.png"
+# The clips have ended, and the tick that notices it is a second or more
+# away: until then each shows its last frame, never a black quadrant.
+sleep 2.5
+shot ended
+ended=$(clips_shown "$scratch/ended.png")
+[ "$ended" = "cif wide wide " ] && pass "ended clips show their last frame where they played" ||
+  fail "ended clips fitted as: $ended"
+
+sleep 3.5
+shot after
 stills=0
-for q in "0 0" "960 0" "0 540" "960 540"; do
-  set -- $q
+for cell in "${cells[@]}"; do
+  set -- $cell
   pixel=$(shot_pixel "$scratch/after.png" $(($1 + 480)) $(($2 + 270)))
   [[ "$pixel" == 20,*,200 ]] && stills=$((stills + 1))
 done
