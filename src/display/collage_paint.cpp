@@ -46,12 +46,6 @@ void PaintPicture(HDC dc, const Quadrant& q, int width, int height) {
     const int dh = static_cast<int>(static_cast<float>(h) * scale);
     const int ox = (width - dw) / 2;
     const int oy = (height - dh) / 2;
-    // Each margin reaches one pixel into the picture, so no seam of the old
-    // contents survives a rounding of the stretch; the last one covers the band too.
-    FillBlack(dc, Rect{q.left, q.top, q.left + ox + 1, q.bottom});
-    FillBlack(dc, Rect{q.left, q.top, q.right, q.top + oy + 1});
-    FillBlack(dc, Rect{q.right - ox - 1, q.top, q.right, q.bottom});
-    FillBlack(dc, Rect{q.left, q.top + height - oy - 1, q.right, q.bottom});
     q.picture.DrawInto(dc, q.left + ox, q.top + oy, q.left + ox + dw, q.top + oy + dh);
 }
 
@@ -75,11 +69,12 @@ void PaintBand(HDC dc, const Quadrant& q, int width, int height) {
 void PaintQuadrant(HDC dc, const Quadrant& q) {
     const int width = q.right - q.left;
     const int height = q.bottom - q.top - metadataBandHeight;
-    if (q.video.IsMediaOpen()) {
-        // The video's own window covers the picture area.
+    if (q.video.IsMediaOpen() || q.picture.HasPicture()) {
+        // Black under the video's own window, and under a picture: one with
+        // transparent parts shows black through them, never the quadrant's
+        // old contents, and no seam of those survives a rounding of the stretch.
         FillBlack(dc, Rect{q.left, q.top, q.right, q.bottom});
-    } else if (q.picture.HasPicture()) {
-        PaintPicture(dc, q, width, height);
+        if (!q.video.IsMediaOpen()) PaintPicture(dc, q, width, height);
     }
     if (linesOfMetadata >= 1) PaintBand(dc, q, width, height);
     if (q.menuOpen) FrameRect(dc, Rect{q.left, q.top, q.right, q.bottom}, kMenuFrameColour);

@@ -152,6 +152,31 @@ TEST_F(CollagePaint, PathsUnderThePicturesOrDocumentsFolderAreShortenedToItsName
         });
 }
 
+TEST_F(CollagePaint, TransparentPartsOfAPictureShowBlackNotThePictureBefore) {
+    PaintAndLook([&] { Q(4)->picture.SetBitmap(SolidSurface(640, 360, kGreen)); },
+                 [&] {
+                     ASSERT_EQ(Pixel(960, 540), kGreen);
+                     // Opaque blue on the left, half-covering red in the middle, nothing on the right.
+                     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 640, 360);
+                     cairo_t* cr = cairo_create(s);
+                     cairo_set_source_rgb(cr, 0, 0, 1);
+                     cairo_rectangle(cr, 0, 0, 200, 360);
+                     cairo_fill(cr);
+                     cairo_set_source_rgba(cr, 1, 0, 0, 0.5);
+                     cairo_rectangle(cr, 200, 0, 200, 360);
+                     cairo_fill(cr);
+                     cairo_destroy(cr);
+                     Q(4)->picture.SetBitmap(s);
+                     Rect r = RectOf(*Q(4));
+                     InvalidateRect(window, &r, false);
+                     SendMessage(window, WM_PAINT, 0, 0);
+                     EXPECT_EQ(Pixel(740, 540), kBlue);
+                     EXPECT_EQ(Pixel(940, 540) & 0x00FFFF, 0u) << "half red over black, no green";
+                     EXPECT_GE(Red(Pixel(940, 540)), 0x7F);
+                     EXPECT_EQ(Pixel(1140, 540), kBlack);
+                 });
+}
+
 TEST_F(CollagePaint, MenuFrameShowsOnlyWhileTheMenuIsOpen) {
     PaintAndLook(
         [&] {
