@@ -9,6 +9,7 @@
 #include "display/quadrant.h"
 #include "display/saver_state.h"
 #include "metadata/extract_preview.h"
+#include "metadata/sidecar.h"
 #include "metadata/working_copy.h"
 #include "platform/paths.h"
 #include "platform/store.h"
@@ -81,6 +82,8 @@ bool Examine(HWND hwnd, Quadrant* q, const std::string& path, int targetWidth, i
         if (includeSubdirectories) FolderQueue->push_back(path);
         return false;
     }
+    // Read with the picture it belongs to; the toolkit takes none on its own.
+    if (IsSidecarName(name)) return false;
     if (IsVideoName(path)) {
         if (!playVideo || gSmallWindow) return false;
         std::string shown = std::exchange(q->path, path);

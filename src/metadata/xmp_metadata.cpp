@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "diag/debug_log.h"
+#include "metadata/sidecar.h"
 #include "metadata/working_copy.h"
 #include "metadata/write_verify.h"
 #include "metadata/xmp_container.h"
@@ -22,6 +23,9 @@ XmpInitState xmpInitState = XmpInitState::NotTried;
 constexpr char kPrivateLabel[] = "private";
 constexpr char kClearedLabel[] = "none";
 constexpr int kFreeFileAttempts = 500;
+// Every XMP document declares it; an empty file or another kind of XML
+// parses as XMP without a single property.
+constexpr char kRdfNamespace[] = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
 
 // A toolkit that is not up is never called: what it would do is undefined,
 // and refusing gives the outcome of any other toolkit failure.
@@ -44,7 +48,7 @@ void WaitForFileToBeFree(const std::string& path) {
 std::string ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (!in.good() && !in.eof()) throw std::runtime_error("the copy could not be read");
+    if (!in.good() && !in.eof()) throw std::runtime_error("the file could not be read");
     return bytes;
 }
 
@@ -63,6 +67,13 @@ ContainerFormat SniffFile(const std::string& path) {
     return SniffContainer(std::string_view(head, static_cast<std::size_t>(in.gcount())));
 }
 
+// The choices a user makes in the menu, where meta holds them.
+void FillChoices(const XmpMeta& meta, PictureMetadata& info) {
+    meta.GetInt(NS_XAP, "Rating", info.rating);
+    std::string label;
+    if (meta.GetText(NS_XAP, "Label", label)) info.isPrivate = label == kPrivateLabel;
+}
+
 // The fields of info whose properties meta has.
 void FillFromMetadata(const XmpMeta& meta, PictureMetadata& info) {
     meta.GetInt(NS_TIFF, "Orientation", info.orientation);
@@ -72,27 +83,23 @@ void FillFromMetadata(const XmpMeta& meta, PictureMetadata& info) {
         meta.GetInt(NS_EXIF, "PixelXDimension", info.width);
         meta.GetInt(NS_EXIF, "PixelYDimension", info.height);
     }
-    meta.GetInt(NS_XAP, "Rating", info.rating);
-    std::string label;
-    if (meta.GetText(NS_XAP, "Label", label) && label == kPrivateLabel) info.isPrivate = true;
+    FillChoices(meta, info);
 }
 
 // Sets in meta what the record changes against what the file holds; only
 // what differs, so that nothing the user did not choose is added. True when
-// it set anything. orientationInPacket false leaves the orientation to the
-// native Exif value alone.
-bool SetWhatDiffers(XmpMeta& meta, const PictureMetadata& info, std::int32_t fileOrientation,
-                    bool orientationInPacket) {
-    std::int32_t rating = 0;
-    std::string label;
-    meta.GetInt(NS_XAP, "Rating", rating);
-    meta.GetText(NS_XAP, "Label", label);
+// it set anything. held is what the file reads as where meta lacks a
+// property, its orientation the file's. orientationInPacket false leaves
+// the orientation to the native Exif value alone.
+bool SetWhatDiffers(XmpMeta& meta, const PictureMetadata& info, PictureMetadata held, bool orientationInPacket) {
+    const std::int32_t fileOrientation = held.orientation;
+    FillChoices(meta, held);
     bool changed = false;
-    if (info.rating != rating) {
+    if (info.rating != held.rating) {
         meta.SetInt(NS_XAP, "Rating", info.rating);
         changed = true;
     }
-    if (info.isPrivate != (label == kPrivateLabel)) {
+    if (info.isPrivate != held.isPrivate) {
         meta.SetText(NS_XAP, "Label", info.isPrivate ? kPrivateLabel : kClearedLabel);
         changed = true;
     }
@@ -119,7 +126,7 @@ void EditContainer(ContainerFormat format, const std::string& copyPath, const Pi
     const bool native = held.exifOrientation != 0 || format == ContainerFormat::Jpeg || format == ContainerFormat::Tiff;
     // A file without a packet gets one only with something in it.
     const bool packetChanged =
-        SetWhatDiffers(meta, info, orientation, packetHasOrientation || !native || !held.hasPacket);
+        SetWhatDiffers(meta, info, {.orientation = orientation}, packetHasOrientation || !native || !held.hasPacket);
     const bool turned = info.orientation != orientation && native;
     // Nothing to change leaves the file's bytes exactly as they are.
     if (!packetChanged && !turned) return;
@@ -141,44 +148,13 @@ void EditWithToolkit(const std::string& copyPath, const PictureMetadata& info) {
     }
     std::int32_t orientation = 1;
     meta.GetInt(NS_TIFF, "Orientation", orientation);
-    SetWhatDiffers(meta, info, orientation, true);
+    SetWhatDiffers(meta, info, {.orientation = orientation}, true);
     file.PutXmp(meta);
     file.Close(XMP_CLOSE_NOOPTION);
 }
 
-// The copy must show what the picture shows and say what was chosen;
-// anything else means a writer damaged it, and it never replaces the picture.
-void Verify(const WorkingCopy& copy, const PictureMetadata& info) {
-    if (const std::string why = PixelDifference(copy.PicturePath(), copy.Path()); !why.empty()) {
-        throw std::runtime_error(why);
-    }
-    PictureMetadata written;
-    ScanFileForMetadata(copy.Path(), written);
-    if (written.rating != info.rating || written.isPrivate != info.isPrivate ||
-        written.orientation != info.orientation) {
-        throw std::runtime_error("the copy reads back other metadata");
-    }
-}
-
-}  // namespace
-
-bool InitializeXmpToolkit() {
-    if (xmpInitState != XmpInitState::NotTried) return xmpInitState == XmpInitState::Ready;
-    xmpInitState = XmpInitState::Failed;
-    try {
-        if (StartXmpToolkit()) xmpInitState = XmpInitState::Ready;
-    } catch (...) {
-    }
-    return xmpInitState == XmpInitState::Ready;
-}
-
-void TerminateXmpToolkit() {
-    if (xmpInitState != XmpInitState::Ready) return;
-    StopXmpToolkit();
-    xmpInitState = XmpInitState::NotTried;
-}
-
-void ScanFileForMetadata(const std::string& path, PictureMetadata& info) {
+// What the file itself holds, sidecar aside.
+void ScanOwnMetadata(const std::string& path, PictureMetadata& info) {
     RequireToolkit();
     XmpMeta meta;
     // WebP goes through its own reader: the toolkit's refuses the EXIF chunk
@@ -206,25 +182,138 @@ void ScanFileForMetadata(const std::string& path, PictureMetadata& info) {
     FillFromMetadata(meta, info);
 }
 
-void WriteMetadataToFile(const std::string& path, const PictureMetadata& info) {
+// The copy must show what the picture shows and say what was chosen;
+// anything else means a writer damaged it, and it never replaces the picture.
+void Verify(const WorkingCopy& copy, const PictureMetadata& info) {
+    if (const std::string why = PixelDifference(copy.PicturePath(), copy.Path()); !why.empty()) {
+        throw std::runtime_error(why);
+    }
+    PictureMetadata written;
+    ScanOwnMetadata(copy.Path(), written);
+    if (written.rating != info.rating || written.isPrivate != info.isPrivate ||
+        written.orientation != info.orientation) {
+        throw std::runtime_error("the copy reads back other metadata");
+    }
+}
+
+// Raises when the sidecar is no XMP document; such a sidecar is no sidecar,
+// nothing is read from it and nothing written to it.
+void ParseSidecar(const std::string& text, XmpMeta& meta) {
+    if (text.find(kRdfNamespace) == std::string::npos) throw std::runtime_error("the sidecar is no XMP document");
+    meta.Parse(text);
+}
+
+// The sidecar's choices over those in info, each where the sidecar holds
+// it; the orientation stays the picture's, since raw converters keep their
+// own edits under it. Raises, info untouched, when the sidecar is unusable.
+void ReadSidecarChoices(const std::string& sidecar, PictureMetadata& info) {
+    XmpMeta meta;
+    ParseSidecar(ReadFileBytes(sidecar), meta);
+    PictureMetadata read = info;
+    FillChoices(meta, read);
+    info = read;
+}
+
+// The sidecar keeps its own form: the XML declaration and packet wrapper
+// it had, or none.
+std::string SidecarText(const std::string& original, const XmpMeta& meta) {
+    std::string text = meta.SerializeAlone(original.find("<?xpacket begin") != std::string::npos);
+    if (original.starts_with("<?xml")) {
+        if (const std::size_t end = original.find("?>"); end != std::string::npos) {
+            text.insert(0, original.substr(0, end + 2) + "\n");
+        }
+    }
+    return text;
+}
+
+void WritePicture(const std::string& path, const PictureMetadata& info) {
+    WaitForFileToBeFree(path);
+    // The edits go to a copy; the picture is replaced whole, or not at all.
+    WorkingCopy copy(path);
+    const ContainerFormat format = SniffFile(copy.Path());
+    if (format == ContainerFormat::Unknown) {
+        EditWithToolkit(copy.Path(), info);
+    } else {
+        EditContainer(format, copy.Path(), info);
+    }
+    Verify(copy, info);
+    copy.ReplaceOriginal();
+}
+
+// Photo managers read the choice from the sidecar, so it takes it whether
+// or not the picture could; through a copy, as the picture does. It must
+// read as the choice both on its own, as photo managers read it, and over
+// the picture, as the saver does: where it lacks a property, each reader
+// takes another value for it.
+void WriteSidecar(const std::string& sidecar, const std::string& path, const PictureMetadata& info) {
+    PictureMetadata pictureHolds;
+    ScanOwnMetadata(path, pictureHolds);
+    const PictureMetadata readers[] = {PictureMetadata{}, pictureHolds};
+    WaitForFileToBeFree(sidecar);
+    WorkingCopy copy(sidecar);
+    const std::string original = ReadFileBytes(copy.Path());
+    XmpMeta meta;
+    ParseSidecar(original, meta);
+    bool changed = false;
+    for (const PictureMetadata& reader : readers) changed |= SetWhatDiffers(meta, info, reader, false);
+    if (!changed) return;
+    WriteFileBytes(copy.Path(), SidecarText(original, meta));
+    for (PictureMetadata written : readers) {
+        ReadSidecarChoices(copy.Path(), written);
+        if (written.rating != info.rating || written.isPrivate != info.isPrivate) {
+            throw std::runtime_error("the sidecar's copy reads back other metadata");
+        }
+    }
+    copy.ReplaceOriginal();
+}
+
+// A write that fails changes nothing; the quadrant keeps showing the user's
+// choice, and the log says why the file did not take it.
+template <typename Write>
+void WriteOrLog(const char* file, Write write) {
+    const std::string left = std::string("WriteMetadataToFile left the ") + file + " as it was";
     try {
         RequireToolkit();
-        WaitForFileToBeFree(path);
-        // The edits go to a copy; the picture is replaced whole, or not at all.
-        WorkingCopy copy(path);
-        const ContainerFormat format = SniffFile(copy.Path());
-        if (format == ContainerFormat::Unknown) {
-            EditWithToolkit(copy.Path(), info);
-        } else {
-            EditContainer(format, copy.Path(), info);
-        }
-        Verify(copy, info);
-        copy.ReplaceOriginal();
+        write();
     } catch (const std::exception& error) {
-        // A write that fails changes nothing; the quadrant keeps showing the
-        // user's choice, and the log says why the file did not take it.
-        LogEntry(0, std::string("WriteMetadataToFile left the picture as it was: ") + error.what());
+        LogEntry(0, left + ": " + error.what());
     } catch (...) {
-        LogEntry(0, "WriteMetadataToFile left the picture as it was");
+        LogEntry(0, left);
     }
+}
+
+}  // namespace
+
+bool InitializeXmpToolkit() {
+    if (xmpInitState != XmpInitState::NotTried) return xmpInitState == XmpInitState::Ready;
+    xmpInitState = XmpInitState::Failed;
+    try {
+        if (StartXmpToolkit()) xmpInitState = XmpInitState::Ready;
+    } catch (...) {
+    }
+    return xmpInitState == XmpInitState::Ready;
+}
+
+void TerminateXmpToolkit() {
+    if (xmpInitState != XmpInitState::Ready) return;
+    StopXmpToolkit();
+    xmpInitState = XmpInitState::NotTried;
+}
+
+void ScanFileForMetadata(const std::string& path, PictureMetadata& info) {
+    ScanOwnMetadata(path, info);
+    const std::string sidecar = FindSidecar(path);
+    if (sidecar.empty()) return;
+    try {
+        ReadSidecarChoices(sidecar, info);
+    } catch (const std::exception& error) {
+        LogEntry(0, "ScanFileForMetadata passed over the sidecar " + sidecar + ": " + error.what());
+    }
+}
+
+void WriteMetadataToFile(const std::string& path, const PictureMetadata& info) {
+    WriteOrLog("picture", [&] { WritePicture(path, info); });
+    WriteOrLog("sidecar", [&] {
+        if (const std::string sidecar = FindSidecar(path); !sidecar.empty()) WriteSidecar(sidecar, path, info);
+    });
 }

@@ -14,13 +14,17 @@ bool InitializeXmpToolkit();
 // brings it up again.
 void TerminateXmpToolkit();
 
-// Overwrites the fields of info whose properties the file has. Raises
-// XmpToolkitError (see xmp_toolkit.h) when the file cannot be read: it cannot
-// be opened, no smart handler takes its format, its metadata does not parse,
-// or an integer property holds something else; fields read before stay set.
+// Overwrites the fields of info whose properties the file has; then the
+// rating and label with those its XMP sidecar holds (see sidecar.h), if it
+// has one that reads. Raises XmpToolkitError (see xmp_toolkit.h) when the
+// file cannot be read: it cannot be opened, no smart handler takes its
+// format, its metadata does not parse, or an integer property holds
+// something else; fields read before stay set. A sidecar that cannot be
+// read is passed over.
 void ScanFileForMetadata(const std::string& path, PictureMetadata& info);
 
 // Brings the file's Rating, Label and Orientation in line with info and
-// rewrites the file, even when nothing differs. Never lets an error out; a
-// write that fails leaves the file as it was.
+// rewrites the file, even when nothing differs; then the Rating and Label of
+// its sidecar, if it has one, where they differ. Never lets an error out; a
+// write that fails leaves its file as it was, and the other still stands.
 void WriteMetadataToFile(const std::string& path, const PictureMetadata& info);

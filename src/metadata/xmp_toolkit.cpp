@@ -164,11 +164,18 @@ void XmpMeta::Parse(std::string_view packet) {
     toolkitName_ = at == std::string_view::npos ? std::string() : std::string(packet.substr(at, length));
 }
 
-std::string XmpMeta::Serialize() const {
+std::string XmpMeta::Serialize() const { return Serialize(0, 2048); }
+
+// A padding of 0 would ask the toolkit for its usual amount; 1 is none to speak of.
+std::string XmpMeta::SerializeAlone(bool wrapped) const {
+    return Serialize(wrapped ? 0 : XMP_SERIAL_OMITPACKETWRAPPER, 1);
+}
+
+std::string XmpMeta::Serialize(std::uint32_t options, std::uint32_t padding) const {
     const ToolkitCall call;
     const std::unique_ptr<_XmpString, decltype(&xmp_string_free)> text(xmp_string_new(), xmp_string_free);
     Require(text != nullptr, "xmp_string_new");
-    Require(xmp_serialize(meta_, text.get(), 0, 2048), "xmp_serialize");
+    Require(xmp_serialize(meta_, text.get(), options, padding), "xmp_serialize");
     std::string packet(xmp_string_cstr(text.get()), xmp_string_len(text.get()));
     if (const auto [at, length] = ToolkitAttribute(packet); at != std::string::npos) {
         packet.replace(at, length, toolkitName_);

@@ -44,10 +44,15 @@ public:
     // whose x:xmptk attribute is the one the parsed packet had, or none: the
     // toolkit would otherwise sign every packet it writes with its own name.
     std::string Serialize() const;
+    // The same for a file of its own (a sidecar): no padding, which only
+    // serves edits in place inside a picture, and the wrapper only if asked.
+    std::string SerializeAlone(bool wrapped) const;
 
     XmpPtr Handle() const { return meta_; }
 
 private:
+    std::string Serialize(std::uint32_t options, std::uint32_t padding) const;
+
     XmpPtr meta_;
     std::string toolkitName_;  // x:xmptk of the parsed packet; empty when it had none
 };
