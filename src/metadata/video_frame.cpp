@@ -246,6 +246,9 @@ cairo_surface_t* DecodeStream(AVFormatContext* input, AVStream* stream, int maxW
     }
     codec->max_pixels = kMaxPicturePixels;
     codec->thread_count = 0;  // as many as the machine has cores
+    // Frames no other frame refers to are not decoded on the way to the
+    // tenth; the frame shown, one that others refer to, is whole all the same.
+    codec->skip_frame = AVDISCARD_NONREF;
     if ((outcome.status = avcodec_open2(codec.get(), codec->codec, nullptr)) < 0) {
         outcome.failure = "avcodec_open2";
         return nullptr;
