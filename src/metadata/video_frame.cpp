@@ -131,23 +131,24 @@ int QuarterTurns(const AVStream* stream) {
         clockwise = std::strtod(tag->value, nullptr);
     }
     if (!std::isfinite(clockwise)) return 0;
-    return static_cast<int>(((std::lround(clockwise / 90) % 4) + 4) % 4);
+    return static_cast<int>((std::lround(std::fmod(clockwise, 360) / 90) + 4) % 4);
 }
+
+std::int64_t StartOf(const AVStream* stream) { return stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time; }
 
 // Where a tenth of the clip lies, in the stream's time base.
 std::int64_t TenthIn(const AVFormatContext* input, const AVStream* stream) {
-    const std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    const std::int64_t start = StartOf(stream);
     if (stream->duration > 0) return start + stream->duration / 10;
     if (input->duration > 0) return start + av_rescale_q(input->duration / 10, AV_TIME_BASE_Q, stream->time_base);
     return start;
 }
 
-// Seeks to the key frame before the tenth and decodes on to it. Null when
-// no frame came out at all.
-Frame FrameNearTheTenth(AVFormatContext* input, AVStream* stream, AVCodecContext* codec) {
-    const std::int64_t target = TenthIn(input, stream);
-    // A clip that cannot seek is decoded from its start.
-    if (target > 0) av_seek_frame(input, stream->index, target, AVSEEK_FLAG_BACKWARD);
+// Seeks to the key frame before target and decodes on to it. Null when no
+// frame came out at all.
+Frame FrameAt(AVFormatContext* input, AVStream* stream, AVCodecContext* codec, std::int64_t target) {
+    // A clip that cannot seek is decoded from where it stands.
+    av_seek_frame(input, stream->index, target, AVSEEK_FLAG_BACKWARD);
     const std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
     Frame decoded(av_frame_alloc());
     Frame kept(av_frame_alloc());
@@ -254,7 +255,13 @@ cairo_surface_t* DecodeStream(AVFormatContext* input, AVStream* stream, int maxW
         return nullptr;
     }
     outcome.status = 0;
-    const Frame frame = FrameNearTheTenth(input, stream, codec.get());
+    Frame frame = FrameAt(input, stream, codec.get(), TenthIn(input, stream));
+    if (!frame) {
+        // A clip cut short (a copy that was interrupted) may end before its
+        // tenth: its first frame is better than none.
+        avcodec_flush_buffers(codec.get());
+        frame = FrameAt(input, stream, codec.get(), StartOf(stream));
+    }
     if (!frame) {
         outcome.failure = "avcodec_receive_frame";
         return nullptr;

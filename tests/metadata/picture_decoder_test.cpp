@@ -212,6 +212,22 @@ TEST_F(PictureDecoderTest, PhoneClipsGiveAnUprightFrameFromATenthIn) {
     }
 }
 
+TEST_F(PictureDecoderTest, AClipCutShortBeforeItsTenthShowsItsFirstFrame) {
+    // An interrupted copy: the index up front promises 5 s with a key frame
+    // every 0.2 s, the data stops after the first frame.
+    const std::string whole = PathOf("whole.mp4");
+    Ffmpeg("-f lavfi -i color=green:s=320x240:r=25:d=5 -c:v libx264 -g 5 -pix_fmt yuv420p -movflags +faststart " +
+           ShellQuote(whole));
+    const std::string second = Shell("ffprobe -v error -show_entries packet=pos -of csv=p=0 " + ShellQuote(whole) +
+                                     " | sed -n 2p");
+    ASSERT_FALSE(second.empty());
+    const std::string path = PathOf("cut.mp4");
+    WriteWhole(path, ReadWhole(whole).substr(0, std::stoul(second)));
+    const Decoded decoded = Decode(path, 320, 240);
+    ASSERT_TRUE(decoded.bitmap) << decoded.failure;
+    ExpectColour(PixelAt(decoded.bitmap.get(), 160, 120), 0xFF008000, 16);
+}
+
 TEST_F(PictureDecoderTest, DamagedPicturesAreSkippedOrShownPartly) {
     const std::string jpeg = ReadWhole(MakePicture("whole.jpg", 640, 480));
     const std::string png = ReadWhole(MakePicture("whole.png", 640, 480));
