@@ -1,5 +1,7 @@
 #include "metadata/picture_decoder.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <vips/vips.h>
 
 #include <algorithm>
@@ -136,6 +138,25 @@ cairo_surface_t* DecodeJpeg(std::FILE* file, int maxWidth, int maxHeight, Decode
     return surface;
 }
 
+// A JPEG stream inside another file (a raw file's preview), decoded as any
+// JPEG through a descriptor of its own, which the decoder closes.
+cairo_surface_t* DecodeEmbeddedJpeg(std::FILE* file, std::int64_t offset, int maxWidth, int maxHeight,
+                                    DecodeOutcome& outcome) {
+    const int descriptor = fcntl(fileno(file), F_DUPFD_CLOEXEC, 0);
+    std::FILE* stream = descriptor >= 0 ? fdopen(descriptor, "rb") : nullptr;
+    if (!stream || fseeko(stream, offset, SEEK_SET) != 0) {
+        outcome.status = errno;
+        outcome.failure = "fdopen";
+        if (stream) {
+            std::fclose(stream);
+        } else if (descriptor >= 0) {
+            close(descriptor);
+        }
+        return nullptr;
+    }
+    return DecodeJpeg(stream, maxWidth, maxHeight, outcome);
+}
+
 // Read through the open file, never by name: libvips would take a name
 // ending in "]" for one carrying load options.
 cairo_surface_t* DecodeOther(std::FILE* file, int maxWidth, int maxHeight, DecodeOutcome& outcome) {
@@ -145,7 +166,7 @@ cairo_surface_t* DecodeOther(std::FILE* file, int maxWidth, int maxHeight, Decod
         return nullptr;
     }
     const std::unique_ptr<VipsSource, decltype(&g_object_unref)> owner(source, g_object_unref);
-    std::string options;
+    TiffPicture largest;
     {
         // Only the header is read here; the pixels wait for the thumbnailer.
         ImageRef header(vips_image_new_from_source(source, "", "access", VIPS_ACCESS_SEQUENTIAL, nullptr));
@@ -161,11 +182,12 @@ cairo_surface_t* DecodeOther(std::FILE* file, int maxWidth, int maxHeight, Decod
             outcome.failure = kPixelLimitFailure;
             return nullptr;
         }
-        options = LargestTiffPicture(source, header.Get());
+        largest = LargestTiffPicture(source, header.Get(), fileno(file));
     }
+    if (largest.jpegOffset >= 0) return DecodeEmbeddedJpeg(file, largest.jpegOffset, maxWidth, maxHeight, outcome);
     ImageRef thumbnail;
     if (VipsFailed(vips_thumbnail_source(source, thumbnail.Out(), maxWidth, "height", maxHeight, "size",
-                                         VIPS_SIZE_DOWN, "no_rotate", TRUE, "option_string", options.c_str(), nullptr),
+                                         VIPS_SIZE_DOWN, "no_rotate", TRUE, "option_string", largest.loadOptions.c_str(), nullptr),
                    "vips_thumbnail_source", outcome)) {
         return nullptr;
     }

@@ -151,32 +151,54 @@ TEST_F(PictureDecoderTest, PicturesOverThePixelLimitAreRefusedBeforeDecoding) {
     }
 }
 
-TEST_F(PictureDecoderTest, ADngShowsItsPreviewNotItsThumbnailNorItsRawData) {
-    // As cameras lay it out: a 160 × 120 thumbnail first, then in SubIFDs the
-    // sensor's data (larger still) and a full-size preview.
-    const std::string path = PathOf("camera.dng");
+TEST_F(PictureDecoderTest, CameraRawFilesShowTheirLargestPictureNotTheirThumbnailNorTheirRawData) {
+    // As cameras lay them out: a 160 × 120 thumbnail first, the sensor's data
+    // (larger still) in a SubIFD, and a full-size preview, red above blue:
+    // in a DNG an image in a SubIFD of its own, in a NEF a JPEG stream a
+    // SubIFD points at (its offset patched in once the writer has placed it).
+    const std::string preview = PathOf("preview.jpg");
+    Shell("convert -size 1200x450 xc:red -size 1200x450 xc:blue -append " + ShellQuote(preview));
+    const std::string dng = PathOf("camera.dng");
+    const std::string nef = PathOf("camera.nef");
     int status = 0;
-    const std::string output = Shell("/usr/bin/python3 - " + ShellQuote(path) + R"( 2>&1 <<'END'
-import sys, numpy, tifffile
+    const std::string output =
+        Shell("/usr/bin/python3 - " + ShellQuote(preview) + " " + ShellQuote(dng) + " " + ShellQuote(nef) + R"( 2>&1 <<'END'
+import struct, sys, numpy, tifffile
+jpeg = open(sys.argv[1], 'rb').read()
 thumbnail = numpy.zeros((120, 160, 3), numpy.uint8); thumbnail[..., 1] = 255
 preview = numpy.zeros((900, 1200, 3), numpy.uint8); preview[:450, :, 0] = 255; preview[450:, :, 2] = 255
-dng = [(50706, 'B', 4, (1, 4, 0, 0), True), (50708, 's', 0, 'Test camera', True)]
-with tifffile.TiffWriter(sys.argv[1]) as tiff:
-    tiff.write(thumbnail, photometric='rgb', subfiletype=1, subifds=2, extratags=dng)
-    tiff.write(numpy.full((916, 1216), 1000, numpy.uint16), photometric=32803, subfiletype=0,
-               extratags=[(33421, 'H', 2, (2, 2), True), (33422, 'B', 4, (0, 1, 1, 2), True)])
+raw = numpy.full((916, 1216), 1000, numpy.uint16)
+cfa = [(33421, 'H', 2, (2, 2), True), (33422, 'B', 4, (0, 1, 1, 2), True)]
+with tifffile.TiffWriter(sys.argv[2]) as tiff:
+    tiff.write(thumbnail, photometric='rgb', subfiletype=1, subifds=2,
+               extratags=[(50706, 'B', 4, (1, 4, 0, 0), True), (50708, 's', 0, 'Test camera', True)])
+    tiff.write(raw, photometric=32803, subfiletype=0, extratags=cfa)
     tiff.write(preview, photometric='rgb', subfiletype=1, compression='zlib')
+with tifffile.TiffWriter(sys.argv[3]) as tiff:
+    tiff.write(thumbnail, photometric='rgb', subfiletype=1, subifds=2,
+               extratags=[(271, 's', 0, 'NIKON CORPORATION', True)])
+    tiff.write(numpy.zeros((8, 8, 3), numpy.uint8), photometric='rgb', subfiletype=1,
+               extratags=[(513, 'I', 1, 0xDEADBEEF, True), (514, 'I', 1, len(jpeg), True),
+                          (65000, 'B', len(jpeg), jpeg, True)])
+    tiff.write(raw, photometric=32803, subfiletype=0, extratags=cfa)
+data = bytearray(open(sys.argv[3], 'rb').read())
+at = data.index(struct.pack('<HHII', 513, 4, 1, 0xDEADBEEF))
+data[at + 8:at + 12] = struct.pack('<I', data.index(jpeg))
+open(sys.argv[3], 'wb').write(data)
 END
 )",
-                                     &status);
+              &status);
     ASSERT_EQ(status, 0) << output;
-    ASSERT_EQ(Shell("exiftool -s3 -FileType " + ShellQuote(path)), "DNG");
-    const Decoded decoded = Decode(path, 400, 300);
-    ASSERT_TRUE(decoded.bitmap) << decoded.failure;
-    EXPECT_EQ(cairo_image_surface_get_width(decoded.bitmap.get()), 400);
-    EXPECT_EQ(cairo_image_surface_get_height(decoded.bitmap.get()), 300);
-    ExpectColour(PixelAt(decoded.bitmap.get(), 200, 70), 0xFFFF0000);
-    ExpectColour(PixelAt(decoded.bitmap.get(), 200, 230), 0xFF0000FF);
+    ASSERT_EQ(Shell("exiftool -s3 -FileType " + ShellQuote(dng)), "DNG");
+    ASSERT_EQ(Shell("exiftool -b -JpgFromRaw " + ShellQuote(nef)), ReadWhole(preview)) << "exiftool finds the preview";
+    for (const std::string& path : {dng, nef}) {
+        const Decoded decoded = Decode(path, 400, 300);
+        ASSERT_TRUE(decoded.bitmap) << path << ": " << decoded.failure;
+        EXPECT_EQ(cairo_image_surface_get_width(decoded.bitmap.get()), 400) << path;
+        EXPECT_EQ(cairo_image_surface_get_height(decoded.bitmap.get()), 300) << path;
+        ExpectColour(PixelAt(decoded.bitmap.get(), 200, 70), 0xFFFF0000);
+        ExpectColour(PixelAt(decoded.bitmap.get(), 200, 230), 0xFF0000FF);
+    }
 }
 
 TEST_F(PictureDecoderTest, PhoneClipsGiveAnUprightFrameFromATenthIn) {
