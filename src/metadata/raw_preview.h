@@ -1,7 +1,7 @@
-// Camera raw files built on TIFF (DNG, NEF, ARW and their kin) keep a
-// thumbnail of a few thousand pixels as their first image and the picture
-// itself, or a large preview of it, elsewhere: in a SubIFD as an image of
-// its own, or as a JPEG stream a directory points at. Shown by its first
+// Camera raw files built on TIFF keep a thumbnail of a few thousand pixels
+// as their first image and the picture itself, or a large preview of it,
+// elsewhere: in a SubIFD as an image of its own (DNG), or as a JPEG stream a
+// directory points at (Samsung's and Nikon's layouts). Shown by its first
 // image, a raw file would be that thumbnail stretched to the quadrant.
 #pragma once
 
