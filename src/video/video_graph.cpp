@@ -2,12 +2,12 @@
 
 #include <glib.h>
 #include <malloc.h>
-#include <mpv/client.h>
 
 #include <map>
 
 #include "diag/debug_log.h"
 #include "diag/library_messages.h"
+#include "video/mpv_library.h"
 #include "video/placement.h"
 
 namespace {
@@ -34,7 +34,7 @@ LRESULT VideoWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 void OnPlayerWakeup(void* window) { PostMessage(static_cast<HWND>(window), kPlayerWakeup, 0, 0); }
 
 void SetOption(mpv_handle* player, const char* name, const char* value) {
-    mpv_set_option_string(player, name, value);
+    Mpv().set_option_string(player, name, value);
 }
 
 // The GPU output where the machine has a render device. Without one, the GL
@@ -71,7 +71,7 @@ bool VideoGraph::OpenAsDynamicMedia(HWND owner, const std::string& path, int top
     areaRight_ = right;
     ended_ = placed_ = false;
 
-    mpv_handle* player = mpv_create();
+    mpv_handle* player = Mpv().create();
     fVideoWindow = player ? CreateVideoWindow(owner, top, left, bottom, right) : nullptr;
     int status = player && fVideoWindow ? 0 : MPV_ERROR_NOMEM;
     if (status == 0) {
@@ -97,18 +97,18 @@ bool VideoGraph::OpenAsDynamicMedia(HWND owner, const std::string& path, int top
         SetOption(player, "osd-level", "0");
         // Nothing on stderr: what the player has to say goes to the debug log.
         SetOption(player, "terminal", "no");
-        mpv_request_log_messages(player, "warn");
+        Mpv().request_log_messages(player, "warn");
         SetOption(player, "idle", "yes");
         // An ended clip stays on its last frame until the tick that notices the
         // end replaces it. A player that lets go of the file reports no video
         // size, and the window refitted to the fallback size stays black.
         SetOption(player, "keep-open", "yes");
         SetOption(player, "pause", "yes");  // runs when told to
-        status = mpv_initialize(player);
+        status = Mpv().initialize(player);
     }
     LogEntry(status, "CoCreateInstance");
     if (status < 0) {
-        if (player) mpv_terminate_destroy(player);
+        if (player) Mpv().terminate_destroy(player);
         if (fVideoWindow) DestroyWindow(fVideoWindow);
         fVideoWindow = nullptr;
         LogEntry(0, "OpenAsDynamicMedia catch ... reached");
@@ -117,29 +117,29 @@ bool VideoGraph::OpenAsDynamicMedia(HWND owner, const std::string& path, int top
     fPlayer = player;
     Graphs()[fVideoWindow] = this;
     // Kept open, a clip that reaches its end reports no end of file, only this.
-    mpv_observe_property(fPlayer, 0, "eof-reached", MPV_FORMAT_FLAG);
-    mpv_set_wakeup_callback(fPlayer, OnPlayerWakeup, fVideoWindow);
+    Mpv().observe_property(fPlayer, 0, "eof-reached", MPV_FORMAT_FLAG);
+    Mpv().set_wakeup_callback(fPlayer, OnPlayerWakeup, fVideoWindow);
 
     const char* load[] = {"loadfile", path.c_str(), nullptr};
-    mpv_command(fPlayer, load);  // a file it cannot play ends on its own, like any other
+    Mpv().command(fPlayer, load);  // a file it cannot play ends on its own, like any other
     if (mute) {
-        int muted = mpv_set_property_string(fPlayer, "mute", "yes");
+        int muted = Mpv().set_property_string(fPlayer, "mute", "yes");
         LogEntry(muted, "fIBasicAudio->put_Volume");
         LogEntry(Muted() ? 1 : 0, "mute");
     }
-    LogEntry(mpv_set_property_string(fPlayer, "pause", "no"), "pMediaControl->Run");
+    LogEntry(Mpv().set_property_string(fPlayer, "pause", "no"), "pMediaControl->Run");
     return true;
 }
 
 bool VideoGraph::Muted() const {
     int flag = 0;
-    return fPlayer && mpv_get_property(fPlayer, "mute", MPV_FORMAT_FLAG, &flag) >= 0 && flag;
+    return fPlayer && Mpv().get_property(fPlayer, "mute", MPV_FORMAT_FLAG, &flag) >= 0 && flag;
 }
 
 void VideoGraph::Place() {
     std::int64_t width = 0, height = 0;
-    mpv_get_property(fPlayer, "dwidth", MPV_FORMAT_INT64, &width);
-    mpv_get_property(fPlayer, "dheight", MPV_FORMAT_INT64, &height);
+    Mpv().get_property(fPlayer, "dwidth", MPV_FORMAT_INT64, &width);
+    Mpv().get_property(fPlayer, "dheight", MPV_FORMAT_INT64, &height);
     Rect r = PlaceVideo(areaTop_, areaLeft_, areaBottom_, areaRight_, static_cast<int>(width),
                         static_cast<int>(height));
     MoveWindow(fVideoWindow, r.left, r.top, r.Width(), r.Height());
@@ -151,7 +151,7 @@ void VideoGraph::DrainEvents(double waitSeconds) {
     std::int64_t deadline = g_get_monotonic_time() + static_cast<std::int64_t>(waitSeconds * 1e6);
     while (fPlayer) {
         double left = static_cast<double>(deadline - g_get_monotonic_time()) / 1e6;
-        mpv_event* event = mpv_wait_event(fPlayer, left > 0 ? left : 0);
+        mpv_event* event = Mpv().wait_event(fPlayer, left > 0 ? left : 0);
         switch (event->event_id) {
         case MPV_EVENT_NONE:
             return;
@@ -190,8 +190,8 @@ void VideoGraph::CloseDynamicMedia() {
     if (!fPlayer && !fVideoWindow) return;
     if (fPlayer) {
         const char* stop[] = {"stop", nullptr};
-        LogEntry(mpv_command(fPlayer, stop), "fIGraphBuilder->Abort");
-        LogEntry(mpv_set_property_string(fPlayer, "pause", "yes"), "fIMediaControl->Stop()");
+        LogEntry(Mpv().command(fPlayer, stop), "fIGraphBuilder->Abort");
+        LogEntry(Mpv().set_property_string(fPlayer, "pause", "yes"), "fIMediaControl->Stop()");
         DrainEvents();
         LogEntry(0, "fIMediaEvent->WaitForCompletion");
     }
@@ -201,7 +201,7 @@ void VideoGraph::CloseDynamicMedia() {
     }
     // The player goes before its window: it must never draw into a window that is gone.
     if (fPlayer) {
-        mpv_terminate_destroy(fPlayer);
+        Mpv().terminate_destroy(fPlayer);
         fPlayer = nullptr;
         // A player's threads leave their decode buffers in per-thread heaps;
         // hand the free pages back so that a night of clips does not grow.
