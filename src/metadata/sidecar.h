@@ -10,6 +10,5 @@
 bool IsSidecarName(std::string_view name);
 
 // The picture's sidecar, the conventions tried in the order above; empty
-// when it has none. Costs one stat of the picture's folder, and a listing
-// of the folder only when its entries changed since the last call.
+// when it has none. Costs a stat of each name tried.
 std::string FindSidecar(const std::string& picturePath);
