@@ -155,6 +155,9 @@ void ScreenSaverTimer(HWND hwnd, Quadrant* q) {
         const std::string path = BoundedPath(CurrentFolder + "/" + searchBuffer.cFileName);
         if (Utf16Length(searchBuffer.cFileName) > 3) Log(path);
         bool found = Examine(hwnd, q, path, targetWidth, targetHeight);
+        // A close decided during the decode ends the walk here: the entry,
+        // never seen, stays the next one, so the next start shows it.
+        if (closePending) return;
 
         searchBuffer.cFileName.clear();
         bool moreFiles = FindNextFile(gFindFileHandle, &searchBuffer);

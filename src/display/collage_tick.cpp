@@ -71,6 +71,8 @@ void CollageTick(HWND hwnd, bool fillingDone) {
     }
 
     ScreenSaverTimer(hwnd, q);
+    // A close decided meanwhile ends the tick: nothing more is loaded for a closing saver.
+    if (closePending) return;
 
     // A video started in this very tick has not had the chance to play yet.
     if (!videoStartedThisTick) {
@@ -83,7 +85,7 @@ void CollageTick(HWND hwnd, bool fillingDone) {
     }
     videoStartedThisTick = false;
 
-    while (!refillQueue.empty()) {
+    while (!refillQueue.empty() && !closePending) {
         Quadrant* next = refillQueue.front();
         refillQueue.pop_front();
         if (!next->covered) ScreenSaverTimer(hwnd, next);

@@ -1,5 +1,7 @@
 #include "display/saver_proc.h"
 
+#include <vector>
+
 #include "catalogue/folder_scan.h"
 #include "catalogue/scan_state.h"
 #include "diag/debug_log.h"
@@ -11,6 +13,7 @@
 #include "metadata/xmp_metadata.h"
 #include "platform/paths.h"
 #include "platform/store.h"
+#include "platform/worker.h"
 #include "resources/resource_ids.h"
 #include "settings/preferences.h"
 
@@ -21,6 +24,10 @@ constexpr UINT kMouseHoldMs = 15000;
 constexpr UINT kFirstTickMs = 5000;
 constexpr int kMouseSlack = 50;
 constexpr int kPauseLength = 10000;
+
+// Input the saver answered while a tick waited for its picture: it is handled
+// once the tick is over, as if it had come right after it.
+std::vector<MSG> inputAfterTick;
 
 void ComputeBandHeight() {
     metadataBandHeight = linesOfMetadata * lineHeight;
@@ -106,30 +113,61 @@ LRESULT OnTimer(HWND hwnd) {
         LogEntry(0, "End WM_TIMER");
     }
     if (gridsStale && !closePending) RebuildGrids(hwnd);
-    if (closePending) PostMessage(hwnd, WM_CLOSE, 0, 0);
+    if (closePending) {
+        inputAfterTick.clear();
+        PostMessage(hwnd, WM_CLOSE, 0, 0);
+    }
+    // Ahead of anything still to come, in the order it arrived.
+    for (const MSG& m : inputAfterTick) PostMessage(m.hwnd, m.message, m.wParam, m.lParam);
+    inputAfterTick.clear();
     return 0;
 }
 
-LRESULT OnKeyDown(HWND hwnd, UINT msg, WPARAM key, LPARAM lParam) {
+// What a key does: the saver's own keys, and every other one, which ends it.
+enum class KeyAction { Pause, Band, Nothing, Close };
+
+KeyAction ActionOf(WPARAM key) {
     switch (key) {
-    case VK_SPACE:
-        pauseTicks = pauseTicks == 0 ? kPauseLength : 0;
-        return 0;
+    case VK_SPACE: return KeyAction::Pause;
     case 0x54:   // T
     case VK_F5:  // the same code as a lower-case t
-        if (++linesOfMetadata > 2) linesOfMetadata = 0;
-        ComputeBandHeight();
-        InvalidateRect(hwnd, nullptr, false);
-        return 0;
+        return KeyAction::Band;
     case VK_LEFT:
     case VK_RIGHT:
     case '1': case '2': case '3': case '4': case '5':
     case VK_VOLUME_MUTE:
     case VK_VOLUME_DOWN:
     case VK_VOLUME_UP:
+        return KeyAction::Nothing;
+    default: return KeyAction::Close;
+    }
+}
+
+LRESULT OnKeyDown(HWND hwnd, UINT msg, WPARAM key, LPARAM lParam) {
+    switch (ActionOf(key)) {
+    case KeyAction::Pause:
+        pauseTicks = pauseTicks == 0 ? kPauseLength : 0;
         return 0;
-    default:
-        return DefaultSaverProc(hwnd, msg, key, lParam);
+    case KeyAction::Band:
+        if (++linesOfMetadata > 2) linesOfMetadata = 0;
+        ComputeBandHeight();
+        InvalidateRect(hwnd, nullptr, false);
+        return 0;
+    case KeyAction::Nothing: return 0;
+    case KeyAction::Close: break;
+    }
+    return DefaultSaverProc(hwnd, msg, key, lParam);
+}
+
+// During a tick, input the saver answers itself waits for the tick's end;
+// what goes on to the close rules can only end the saver, so it goes now.
+bool WaitsForTickEnd(UINT msg, WPARAM wParam) {
+    switch (msg) {
+    case WM_KEYDOWN: return ActionOf(wParam) != KeyAction::Close;
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN: return true;
+    default: return false;
     }
 }
 
@@ -204,6 +242,10 @@ LRESULT OnDestroy(HWND hwnd) {
 }
 
 LRESULT Dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (inTimerTick && WaitsForTickEnd(msg, wParam)) {
+        inputAfterTick.push_back(MSG{hwnd, msg, wParam, lParam});
+        return 0;
+    }
     switch (msg) {
     case WM_CREATE: return OnCreate(hwnd);
     case WM_DESTROY: return OnDestroy(hwnd);
@@ -222,7 +264,10 @@ LRESULT Dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (saverTimerId != 0) KillTimer(hwnd, saverTimerId);
         saverTimerId = 0;
         if (inTimerTick) {
+            // The person sees the desktop now; the tick stops its decode and ends.
             closePending = true;
+            ShowWindow(hwnd, false);
+            CancelWork();
             return 0;
         }
         return DefaultSaverProc(hwnd, msg, wParam, lParam);
@@ -297,6 +342,7 @@ void ResetSaverState() {
     linesOfMetadata = 1;
     splashState = 1;
     mouseAnchor = Point{kNoMouseAnchor, 0};
+    inputAfterTick.clear();
     inTimerTick = closePending = backgroundErased = quadrantsReady = videoStartedThisTick = gridsStale = false;
     DestroyQuadrants();
 }

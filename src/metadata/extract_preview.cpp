@@ -7,6 +7,7 @@
 #include "metadata/file_check.h"
 #include "metadata/xmp_metadata.h"
 #include "platform/crt_random.h"
+#include "platform/worker.h"
 
 namespace {
 
@@ -65,7 +66,11 @@ void ExtractPreview(const std::string& path, std::int32_t targetWidth, std::int3
         const PixelSize requested = RequestedSize(targetWidth, targetHeight, info);
         // A quadrant with no room left beside its band still gets a picture,
         // a pixel of it, rather than sending the walk through every file.
-        const DecodeOutcome decoded = DecodePicture(path, std::max(1, requested.width), std::max(1, requested.height));
+        // The decode is what can take long: the GUI thread answers meanwhile.
+        DecodeOutcome decoded;
+        RunOffGuiThread([&](const std::atomic<bool>& cancelled) {
+            decoded = DecodePicture(path, std::max(1, requested.width), std::max(1, requested.height), &cancelled);
+        });
         if (decoded.failure) {
             lastStatus = decoded.status;
             LogEntry(decoded.status, decoded.failure);

@@ -26,6 +26,8 @@ int ScaledDimension(int size, int numerator) {
 struct JpegJob {
     jpeg_decompress_struct cinfo{};
     jpeg_error_mgr errors{};
+    jpeg_progress_mgr monitor{};
+    const std::atomic<bool>* cancelled = nullptr;
     std::jmp_buf failed{};
     std::FILE* file = nullptr;
     const char* stage = nullptr;  // the libjpeg call under way
@@ -56,13 +58,23 @@ namespace {
 
 void JumpBack(j_common_ptr cinfo) { std::longjmp(static_cast<JpegJob*>(cinfo->client_data)->failed, 1); }
 
+// libjpeg calls its progress monitor for every few rows it decodes, and
+// between the scans of a progressive file, which it takes in whole before
+// the first row comes out: where a cancelled decode leaves.
+void StopIfCancelled(j_common_ptr cinfo) {
+    JpegJob& job = *static_cast<JpegJob*>(cinfo->client_data);
+    if (!job.cancelled->load(std::memory_order_relaxed)) return;
+    job.stage = kCancelledFailure;
+    std::longjmp(job.failed, 1);
+}
+
 // Warnings (a truncated file among them) are the decoder's business; the
 // picture comes out partly and the saver stays quiet.
 void Silence(j_common_ptr) {}
 
 void Fail(JpegJob& job) {
     job.failure = job.stage;
-    job.status = job.stage == kPixelLimitFailure ? 0 : job.errors.msg_code;
+    job.status = job.stage == kPixelLimitFailure || job.stage == kCancelledFailure ? 0 : job.errors.msg_code;
 }
 
 void Publish(JpegJob& job, int rowsDone, bool finished) {
@@ -89,6 +101,8 @@ void StartDecode(JpegJob& job, int maxWidth, int maxHeight) {
     jpeg_decompress_struct& cinfo = job.cinfo;
     job.stage = "jpeg_create_decompress";
     jpeg_create_decompress(&cinfo);
+    // Set after the create, which clears everything but the error handler.
+    if (job.cancelled) cinfo.progress = &job.monitor;
     jpeg_stdio_src(&cinfo, job.file);
     job.stage = "jpeg_read_header";
     jpeg_read_header(&cinfo, TRUE);
@@ -165,13 +179,15 @@ int JpegScaleNumerator(int width, int height, int coverWidth, int coverHeight) {
     return 8;
 }
 
-ScaledJpeg::ScaledJpeg(std::FILE* file) : job_(std::make_shared<JpegJob>()) {
+ScaledJpeg::ScaledJpeg(std::FILE* file, const std::atomic<bool>* cancelled) : job_(std::make_shared<JpegJob>()) {
     JpegJob& job = *job_;
     job.file = file;
     job.cinfo.err = jpeg_std_error(&job.errors);
     job.errors.error_exit = JumpBack;
     job.errors.output_message = Silence;
     job.cinfo.client_data = &job;
+    job.cancelled = cancelled;
+    job.monitor.progress_monitor = StopIfCancelled;
 }
 
 ScaledJpeg::~ScaledJpeg() = default;

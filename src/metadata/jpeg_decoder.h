@@ -22,7 +22,9 @@ struct JpegJob;
 // resampling runs alongside decoding instead of after it.
 class ScaledJpeg {
 public:
-    explicit ScaledJpeg(std::FILE* file);  // takes the file over
+    // Takes the file over. Once `cancelled` turns true, Start or Decode
+    // gives up within a few rows, as on a fatal error (kCancelledFailure).
+    explicit ScaledJpeg(std::FILE* file, const std::atomic<bool>* cancelled = nullptr);
     ~ScaledJpeg();
     ScaledJpeg(const ScaledJpeg&) = delete;
     ScaledJpeg& operator=(const ScaledJpeg&) = delete;

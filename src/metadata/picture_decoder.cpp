@@ -56,7 +56,7 @@ void ToArgbRow(const unsigned char* from, int bands, int width, std::uint32_t* t
 // Computes the image strip by strip on the calling thread, straight into the
 // bitmap: no second copy of the picture, and no libvips thread pool, whose
 // start-up costs more than a quadrant-sized picture takes to compute.
-cairo_surface_t* RenderToSurface(VipsImage* image, DecodeOutcome& outcome) {
+cairo_surface_t* RenderToSurface(VipsImage* image, DecodeOutcome& outcome, const std::atomic<bool>* cancelled) {
     constexpr int kStripRows = 16;
     ImageRef srgb;
     if (VipsFailed(vips_colourspace(image, srgb.Out(), VIPS_INTERPRETATION_sRGB, nullptr), "vips_colourspace",
@@ -77,7 +77,10 @@ cairo_surface_t* RenderToSurface(VipsImage* image, DecodeOutcome& outcome) {
     VipsRegion* region = vips_region_new(srgb.Get());
     for (int top = 0; top < height; top += kStripRows) {
         VipsRect strip{0, top, width, std::min(kStripRows, height - top)};
-        if (VipsFailed(vips_region_prepare(region, &strip), "vips_region_prepare", outcome)) {
+        // A strip is where libvips decodes: each holds a small share of the picture.
+        const bool stop = cancelled && cancelled->load(std::memory_order_relaxed);
+        if (stop || VipsFailed(vips_region_prepare(region, &strip), "vips_region_prepare", outcome)) {
+            if (stop) outcome.failure = kCancelledFailure;
             g_object_unref(region);
             cairo_surface_destroy(surface);
             return nullptr;
@@ -96,7 +99,7 @@ cairo_surface_t* RenderToSurface(VipsImage* image, DecodeOutcome& outcome) {
 // exact. Everything libvips does runs on a second thread, which builds its
 // pipeline while the first rows are decoded and then follows the decode row
 // by row, so that the picture is ready soon after its last row is.
-cairo_surface_t* ResampleAndRender(ScaledJpeg& jpeg, DecodeOutcome& outcome) {
+cairo_surface_t* ResampleAndRender(ScaledJpeg& jpeg, DecodeOutcome& outcome, const std::atomic<bool>* cancelled) {
     ImageRef rows(jpeg.Rows());
     if (!rows.Get()) {
         VipsFailed(-1, "vips_image_generate", outcome);
@@ -105,18 +108,19 @@ cairo_surface_t* ResampleAndRender(ScaledJpeg& jpeg, DecodeOutcome& outcome) {
     const PixelSize fitted = jpeg.Fitted();
     const int width = rows.Get()->Xsize;
     const int height = rows.Get()->Ysize;
-    if (width == fitted.width && height == fitted.height) return RenderToSurface(rows.Get(), outcome);
+    if (width == fitted.width && height == fitted.height) return RenderToSurface(rows.Get(), outcome, cancelled);
     ImageRef resampled;
     if (VipsFailed(vips_resize(rows.Get(), resampled.Out(), static_cast<double>(fitted.width) / width, "vscale",
                                static_cast<double>(fitted.height) / height, nullptr),
                    "vips_resize", outcome)) {
         return nullptr;
     }
-    return RenderToSurface(resampled.Get(), outcome);
+    return RenderToSurface(resampled.Get(), outcome, cancelled);
 }
 
-cairo_surface_t* DecodeJpeg(std::FILE* file, int maxWidth, int maxHeight, DecodeOutcome& outcome) {
-    ScaledJpeg jpeg(file);
+cairo_surface_t* DecodeJpeg(std::FILE* file, int maxWidth, int maxHeight, DecodeOutcome& outcome,
+                            const std::atomic<bool>* cancelled) {
+    ScaledJpeg jpeg(file, cancelled);
     if (!jpeg.Start(maxWidth, maxHeight)) {
         outcome.status = jpeg.Status();
         outcome.failure = jpeg.Failure();
@@ -124,7 +128,7 @@ cairo_surface_t* DecodeJpeg(std::FILE* file, int maxWidth, int maxHeight, Decode
     }
     DecodeOutcome rendering;
     cairo_surface_t* surface = nullptr;
-    std::thread renderer([&] { surface = ResampleAndRender(jpeg, rendering); });
+    std::thread renderer([&] { surface = ResampleAndRender(jpeg, rendering, cancelled); });
     const bool decoded = jpeg.Decode();
     renderer.join();
     // A decode that gave up explains why the rendering found no rows.
@@ -141,7 +145,7 @@ cairo_surface_t* DecodeJpeg(std::FILE* file, int maxWidth, int maxHeight, Decode
 // A JPEG stream inside another file (a raw file's preview), decoded as any
 // JPEG through a descriptor of its own, which the decoder closes.
 cairo_surface_t* DecodeEmbeddedJpeg(std::FILE* file, std::int64_t offset, int maxWidth, int maxHeight,
-                                    DecodeOutcome& outcome) {
+                                    DecodeOutcome& outcome, const std::atomic<bool>* cancelled) {
     const int descriptor = fcntl(fileno(file), F_DUPFD_CLOEXEC, 0);
     std::FILE* stream = descriptor >= 0 ? fdopen(descriptor, "rb") : nullptr;
     if (!stream || fseeko(stream, offset, SEEK_SET) != 0) {
@@ -154,12 +158,13 @@ cairo_surface_t* DecodeEmbeddedJpeg(std::FILE* file, std::int64_t offset, int ma
         }
         return nullptr;
     }
-    return DecodeJpeg(stream, maxWidth, maxHeight, outcome);
+    return DecodeJpeg(stream, maxWidth, maxHeight, outcome, cancelled);
 }
 
 // Read through the open file, never by name: libvips would take a name
 // ending in "]" for one carrying load options.
-cairo_surface_t* DecodeOther(std::FILE* file, int maxWidth, int maxHeight, DecodeOutcome& outcome) {
+cairo_surface_t* DecodeOther(std::FILE* file, int maxWidth, int maxHeight, DecodeOutcome& outcome,
+                             const std::atomic<bool>* cancelled) {
     VipsSource* source = vips_source_new_from_descriptor(fileno(file));  // holds a descriptor of its own
     if (!source) {
         VipsFailed(-1, "vips_source_new_from_descriptor", outcome);
@@ -184,14 +189,15 @@ cairo_surface_t* DecodeOther(std::FILE* file, int maxWidth, int maxHeight, Decod
         }
         largest = LargestTiffPicture(source, header.Get(), fileno(file));
     }
-    if (largest.jpegOffset >= 0) return DecodeEmbeddedJpeg(file, largest.jpegOffset, maxWidth, maxHeight, outcome);
+    if (largest.jpegOffset >= 0)
+        return DecodeEmbeddedJpeg(file, largest.jpegOffset, maxWidth, maxHeight, outcome, cancelled);
     ImageRef thumbnail;
     if (VipsFailed(vips_thumbnail_source(source, thumbnail.Out(), maxWidth, "height", maxHeight, "size",
                                          VIPS_SIZE_DOWN, "no_rotate", TRUE, "option_string", largest.loadOptions.c_str(), nullptr),
                    "vips_thumbnail_source", outcome)) {
         return nullptr;
     }
-    return RenderToSurface(thumbnail.Get(), outcome);
+    return RenderToSurface(thumbnail.Get(), outcome, cancelled);
 }
 
 }  // namespace
@@ -238,7 +244,7 @@ PixelSize FitWithin(int width, int height, int maxWidth, int maxHeight) {
     return {fit(width, maxWidth), fit(height, maxHeight)};
 }
 
-DecodeOutcome DecodePicture(const std::string& path, int maxWidth, int maxHeight) {
+DecodeOutcome DecodePicture(const std::string& path, int maxWidth, int maxHeight, const std::atomic<bool>* cancelled) {
     DecodeOutcome outcome;
     if (!StartVips()) {
         outcome.status = -1;
@@ -253,11 +259,11 @@ DecodeOutcome DecodePicture(const std::string& path, int maxWidth, int maxHeight
     }
     const std::string head = ReadHead(file.get());
     if (IsJpeg(head)) {
-        outcome.bitmap = DecodeJpeg(file.release(), maxWidth, maxHeight, outcome);
+        outcome.bitmap = DecodeJpeg(file.release(), maxWidth, maxHeight, outcome, cancelled);
     } else if (IsIsoMediaVideo(head)) {
         if (!DecodeVideoFrame(fileno(file.get()), maxWidth, maxHeight, outcome)) outcome.failure = "no video stream";
     } else {
-        outcome.bitmap = DecodeOther(file.get(), maxWidth, maxHeight, outcome);
+        outcome.bitmap = DecodeOther(file.get(), maxWidth, maxHeight, outcome, cancelled);
     }
     return outcome;
 }

@@ -8,6 +8,7 @@
 
 #include <cairo.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,7 @@
 // than the pictures whose header alone promises gigabytes.
 constexpr std::int64_t kMaxPicturePixels = std::int64_t{16384} * 16384;
 inline constexpr char kPixelLimitFailure[] = "Picture exceeds the pixel limit";
+inline constexpr char kCancelledFailure[] = "Decode cancelled";
 
 struct DecodeOutcome {
     cairo_surface_t* bitmap = nullptr;  // ARGB32, owned by the caller; null on failure
@@ -40,6 +42,10 @@ cairo_surface_t* NewBitmap(int width, int height, DecodeOutcome& outcome);
 PixelSize FitWithin(int width, int height, int maxWidth, int maxHeight);
 
 // Decodes the file's picture fitted within maxWidth × maxHeight (each at
-// least 1): the first, or the largest in a camera raw file, or a clip's frame. A picture over kMaxPicturePixels is refused before any pixel
-// is decoded. A truncated or corrupt picture fails or comes out partly.
-DecodeOutcome DecodePicture(const std::string& path, int maxWidth, int maxHeight);
+// least 1): the first, or the largest in a camera raw file, or a clip's
+// frame. A picture over kMaxPicturePixels is refused before any pixel is
+// decoded. A truncated or corrupt picture fails or comes out partly. Once
+// `cancelled` turns true, a picture's decode stops within a few rows and
+// gives no bitmap (kCancelledFailure); a clip's frame is short and finishes.
+DecodeOutcome DecodePicture(const std::string& path, int maxWidth, int maxHeight,
+                            const std::atomic<bool>* cancelled = nullptr);

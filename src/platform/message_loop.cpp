@@ -53,7 +53,8 @@ void Stamp(MSG* m) {
 }
 
 // Takes the next message by the queue rules; false when nothing is due.
-bool Next(MSG* out, HWND filter, UINT first, UINT last, bool remove) {
+// Without `generated`, only posted messages and input are taken.
+bool Next(MSG* out, HWND filter, UINT first, UINT last, bool remove, bool generated = true) {
     auto& s = Loop();
     {
         std::lock_guard<std::mutex> lock(s.postedLock);
@@ -82,6 +83,7 @@ bool Next(MSG* out, HWND filter, UINT first, UINT last, bool remove) {
         }
         return true;
     }
+    if (!generated) return false;
     for (HWND w : OwnWindows()) {
         MSG paint{w, WM_PAINT};
         if (cairo_region_is_empty(w->update) || !Matches(paint, filter, first, last)) continue;
@@ -185,6 +187,16 @@ bool GetMessage(MSG* msg, HWND filter, UINT first, UINT last) {
         Pump();
         if (Next(msg, filter, first, last, true)) return msg->message != WM_QUIT;
         ActiveBackendImpl()->Wait(MsUntilNextTimer(filter));
+    }
+}
+
+bool GetQueuedMessage(MSG* msg) {
+    for (;;) {
+        Pump();
+        if (Next(msg, nullptr, 0, 0, true, false)) return msg->message != WM_QUIT;
+        // Whatever brings a message wakes the context: the display, a signal,
+        // a post from another thread.
+        g_main_context_iteration(nullptr, TRUE);
     }
 }
 

@@ -47,6 +47,10 @@ void DisplayChanged(unsigned long foreignParent);
 // Sees every message DispatchMessage hands out; the offscreen display lets tests watch with it.
 extern std::function<void(const MSG&)> gDispatchObserver;
 
+// GetMessage without the generated messages: the next posted message or
+// input, waiting for one; paints and timers stay due. False on WM_QUIT.
+bool GetQueuedMessage(MSG* msg);
+
 // Message-loop state that the window model resets when a window goes.
 void ForgetWindowMessages(HWND hwnd);
 void ResetMessageLoop();
