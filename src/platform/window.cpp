@@ -249,6 +249,11 @@ bool ShowWindow(HWND hwnd, bool show) {
     return was;
 }
 
+bool IsWindowVisible(HWND hwnd) {
+    const Wnd* w = Find(hwnd);
+    return w && (w->style & WS_VISIBLE) != 0;
+}
+
 HWND WindowFromNativeId(unsigned long id) {
     if (id == 0 || !ActiveBackendImpl()) return nullptr;
     if (HWND known = WindowFromNative(id)) return known;

@@ -66,6 +66,7 @@ bool GetClientRect(HWND hwnd, Rect* rect);
 bool ClientToScreen(HWND hwnd, Point* pt);
 bool MoveWindow(HWND hwnd, int x, int y, int width, int height);
 bool ShowWindow(HWND hwnd, bool show);
+bool IsWindowVisible(HWND hwnd);
 // A window of this display that the program did not create, by its native id
 // (an X11 window id on x11). Null when the id names no window.
 HWND WindowFromNativeId(unsigned long id);

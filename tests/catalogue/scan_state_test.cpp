@@ -95,7 +95,9 @@ TEST_F(ScanStateTest, UnusableStatesAreDeletedAndTheWalkStartsAtPath) {
     for (const Case& c : cases) {
         NewRun();
         for (std::size_t n = 0; n < c.queue.size(); ++n) ASSERT_EQ(SHSetValue(kQueue, std::to_string(n), c.queue[n]), ERROR_SUCCESS);
-        if (c.index) ASSERT_EQ(SHSetValue(settingsKeyPath, "QIndex", c.index), ERROR_SUCCESS);
+        if (c.index) {
+            ASSERT_EQ(SHSetValue(settingsKeyPath, "QIndex", c.index), ERROR_SUCCESS);
+        }
         StartScan();
         EXPECT_EQ(CurrentFolder, c.loads ? (top / "Old").string() : top.string()) << c.queue[0];
         EXPECT_EQ(SearchPosition, 1);

@@ -276,4 +276,26 @@ TEST_F(PictureDecoderTest, DamagedPicturesAreSkippedOrShownPartly) {
     EXPECT_EQ(Decode(PathOf("nowhere.jpg"), 320, 240).failure, "fopen");
 }
 
+// A close request while a picture decodes: each way of decoding stops at
+// its first chance and shows nothing.
+TEST_F(PictureDecoderTest, ACancelledDecodeStopsWithoutAPicture) {
+    const std::string baseline = MakePicture("baseline.jpg", 640, 480);
+    const std::string progressive = PathOf("progressive.jpg");
+    Shell("convert " + ShellQuote(baseline) + " -interlace Plane " + ShellQuote(progressive));
+    const std::atomic<bool> cancelled{true};
+
+    // A progressive file is read whole before its first row.
+    ScaledJpeg scans(std::fopen(progressive.c_str(), "rb"), &cancelled);
+    EXPECT_FALSE(scans.Start(320, 240));
+    EXPECT_STREQ(scans.Failure(), kCancelledFailure);
+    ScaledJpeg rows(std::fopen(baseline.c_str(), "rb"), &cancelled);
+    ASSERT_TRUE(rows.Start(320, 240));
+    EXPECT_FALSE(rows.Decode());
+    EXPECT_STREQ(rows.Failure(), kCancelledFailure);
+
+    const DecodeOutcome png = DecodePicture(MakePicture("whole.png", 640, 480), 320, 240, &cancelled);
+    EXPECT_EQ(png.bitmap, nullptr);
+    EXPECT_STREQ(png.failure, kCancelledFailure);
+}
+
 }  // namespace
