@@ -45,6 +45,7 @@ struct JpegJob {
     std::mutex progress;
     std::condition_variable advanced;
     int rowsDone = 0;
+    int rowsAwaited = 0;    // what the resampling waits for; 0 when it does not wait
     bool finished = false;  // no further rows will come
 
     ~JpegJob() {
@@ -77,13 +78,17 @@ void Fail(JpegJob& job) {
     job.status = job.stage == kPixelLimitFailure || job.stage == kCancelledFailure ? 0 : job.errors.msg_code;
 }
 
+// Wakes the resampling only once the rows it waits for are there: every
+// wake-up costs both threads a switch.
 void Publish(JpegJob& job, int rowsDone, bool finished) {
+    bool wake;
     {
         const std::lock_guard lock(job.progress);
         job.rowsDone = rowsDone;
         job.finished = finished;
+        wake = job.rowsAwaited != 0 && (rowsDone >= job.rowsAwaited || finished);
     }
-    job.advanced.notify_all();
+    if (wake) job.advanced.notify_all();
 }
 
 // Adobe's CMYK JPEGs store ink inverted; others store it straight.
@@ -155,7 +160,9 @@ int CopyDecodedRows(VipsRegion* region, void*, void* a, void*, gboolean*) {
     const int bottom = VIPS_RECT_BOTTOM(&rect);
     {
         std::unique_lock lock(job.progress);
+        job.rowsAwaited = bottom;
         job.advanced.wait(lock, [&] { return job.rowsDone >= bottom || job.finished; });
+        job.rowsAwaited = 0;
         if (job.rowsDone < bottom) return -1;
     }
     const std::size_t rowBytes = static_cast<std::size_t>(job.width) * 3;

@@ -11,13 +11,14 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
+#include <future>
 
 #include "diag/library_messages.h"
 #include "metadata/jpeg_decoder.h"
 #include "metadata/raw_preview.h"
 #include "metadata/video_frame.h"
 #include "metadata/vips_image_ref.h"
+#include "platform/job_thread.h"
 
 namespace {
 
@@ -44,10 +45,15 @@ std::string ReadHead(std::FILE* file) {
 
 bool IsJpeg(std::string_view head) { return head.starts_with("\xFF\xD8\xFF"); }
 
-// cairo's ARGB32: native-endian 32-bit words, alpha premultiplied.
+// cairo's ARGB32: native-endian 32-bit words, alpha premultiplied. Opaque
+// rows, the usual case, take no arithmetic.
 void ToArgbRow(const unsigned char* from, int bands, int width, std::uint32_t* to) {
-    for (int x = 0; x < width; ++x, from += bands) {
-        const std::uint32_t alpha = bands == 4 ? from[3] : 255;
+    if (bands == 3) {
+        for (int x = 0; x < width; ++x, from += 3) to[x] = 0xFF000000u | from[0] << 16 | from[1] << 8 | from[2];
+        return;
+    }
+    for (int x = 0; x < width; ++x, from += 4) {
+        const std::uint32_t alpha = from[3];
         const auto premultiply = [alpha](std::uint32_t value) { return (value * alpha + 127) / 255; };
         to[x] = alpha << 24 | premultiply(from[0]) << 16 | premultiply(from[1]) << 8 | premultiply(from[2]);
     }
@@ -57,7 +63,7 @@ void ToArgbRow(const unsigned char* from, int bands, int width, std::uint32_t* t
 // bitmap: no second copy of the picture, and no libvips thread pool, whose
 // start-up costs more than a quadrant-sized picture takes to compute.
 cairo_surface_t* RenderToSurface(VipsImage* image, DecodeOutcome& outcome, const std::atomic<bool>* cancelled) {
-    constexpr int kStripRows = 16;
+    constexpr int kStripRows = 8;
     ImageRef srgb;
     if (VipsFailed(vips_colourspace(image, srgb.Out(), VIPS_INTERPRETATION_sRGB, nullptr), "vips_colourspace",
                    outcome)) {
@@ -95,27 +101,41 @@ cairo_surface_t* RenderToSurface(VipsImage* image, DecodeOutcome& outcome, const
     return surface;
 }
 
+// The images of a resampling pipeline; they hold the decoded rows.
+struct Pipeline {
+    ImageRef rows;
+    ImageRef resampled;
+};
+
 // The scaled decode covers the fitted size; a libvips resample makes it
-// exact. Everything libvips does runs on a second thread, which builds its
-// pipeline while the first rows are decoded and then follows the decode row
-// by row, so that the picture is ready soon after its last row is.
-cairo_surface_t* ResampleAndRender(ScaledJpeg& jpeg, DecodeOutcome& outcome, const std::atomic<bool>* cancelled) {
-    ImageRef rows(jpeg.Rows());
-    if (!rows.Get()) {
+// exact. A linear filter, which libvips widens with the reduction as it does
+// every kernel, looks no different here from the default Lanczos one and
+// costs far less.
+cairo_surface_t* ResampleAndRender(ScaledJpeg& jpeg, DecodeOutcome& outcome, const std::atomic<bool>* cancelled,
+                                   Pipeline& pipeline) {
+    *pipeline.rows.Out() = jpeg.Rows();
+    VipsImage* rows = pipeline.rows.Get();
+    if (!rows) {
         VipsFailed(-1, "vips_image_generate", outcome);
         return nullptr;
     }
     const PixelSize fitted = jpeg.Fitted();
-    const int width = rows.Get()->Xsize;
-    const int height = rows.Get()->Ysize;
-    if (width == fitted.width && height == fitted.height) return RenderToSurface(rows.Get(), outcome, cancelled);
-    ImageRef resampled;
-    if (VipsFailed(vips_resize(rows.Get(), resampled.Out(), static_cast<double>(fitted.width) / width, "vscale",
-                               static_cast<double>(fitted.height) / height, nullptr),
+    if (rows->Xsize == fitted.width && rows->Ysize == fitted.height) return RenderToSurface(rows, outcome, cancelled);
+    if (VipsFailed(vips_resize(rows, pipeline.resampled.Out(), static_cast<double>(fitted.width) / rows->Xsize, "vscale",
+                               static_cast<double>(fitted.height) / rows->Ysize, "kernel", VIPS_KERNEL_LINEAR, nullptr),
                    "vips_resize", outcome)) {
         return nullptr;
     }
-    return RenderToSurface(resampled.Get(), outcome, cancelled);
+    return RenderToSurface(pipeline.resampled.Get(), outcome, cancelled);
+}
+
+// Resampling runs on a thread of its own, which builds its pipeline while
+// the first rows are decoded and then follows the decode row by row, so that
+// the picture is ready soon after its last row is. The thread stays for the
+// next picture.
+JobThread& Renderer() {
+    static JobThread renderer;
+    return renderer;
 }
 
 cairo_surface_t* DecodeJpeg(std::FILE* file, int maxWidth, int maxHeight, DecodeOutcome& outcome,
@@ -128,9 +148,17 @@ cairo_surface_t* DecodeJpeg(std::FILE* file, int maxWidth, int maxHeight, Decode
     }
     DecodeOutcome rendering;
     cairo_surface_t* surface = nullptr;
-    std::thread renderer([&] { surface = ResampleAndRender(jpeg, rendering, cancelled); });
+    const auto rendered = std::make_shared<std::promise<void>>();
+    std::future<void> done = rendered->get_future();
+    Renderer().Post([&jpeg, &rendering, &surface, cancelled, rendered] {
+        Pipeline pipeline;
+        surface = ResampleAndRender(jpeg, rendering, cancelled, pipeline);
+        rendered->set_value();
+        // Past this point nothing of the decoding thread's is touched: the
+        // pipeline goes while the picture is already on its way.
+    });
     const bool decoded = jpeg.Decode();
-    renderer.join();
+    done.wait();
     // A decode that gave up explains why the rendering found no rows.
     if (!decoded) {
         outcome.status = jpeg.Status();

@@ -172,9 +172,12 @@ bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void PostQuitMessage(int exitCode) {
     auto& s = Loop();
-    std::lock_guard<std::mutex> lock(s.postedLock);
-    s.quitPosted = true;
-    s.quitCode = exitCode;
+    {
+        std::lock_guard<std::mutex> lock(s.postedLock);
+        s.quitPosted = true;
+        s.quitCode = exitCode;
+    }
+    g_main_context_wakeup(nullptr);
 }
 
 bool PeekMessage(MSG* msg, HWND filter, UINT first, UINT last, UINT remove) {

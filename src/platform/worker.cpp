@@ -1,11 +1,8 @@
 #include "platform/worker.h"
 
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
 #include <vector>
 
+#include "platform/job_thread.h"
 #include "platform/window_internal.h"
 
 namespace {
@@ -16,60 +13,13 @@ struct Job {
     std::atomic<bool> done{false};
 };
 
-// One thread for the process's lifetime, idle between jobs: it costs no
-// thread start per picture and keeps one allocator arena.
-class Worker {
-public:
-    ~Worker() {
-        {
-            const std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_one();
-        if (thread_.joinable()) thread_.join();
-    }
-
-    void Start(Job* job) {
-        {
-            const std::lock_guard lock(mutex_);
-            jobs_.push_back(job);
-            if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
-        }
-        wake_.notify_one();
-    }
-
-    Work observer;  // set on the GUI thread between jobs; Start's lock publishes it
-
-private:
-    void Run() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return !jobs_.empty() || stopping_; });
-            if (jobs_.empty()) return;
-            Job* job = jobs_.front();
-            jobs_.pop_front();
-            lock.unlock();
-            if (observer) observer(job->cancelled);
-            job->work(job->cancelled);
-            // The job belongs to the waiting thread, which may leave as soon as it sees this.
-            job->done.store(true);
-            // Wakes the waiting loop; taken later by another loop, it does nothing.
-            PostMessage(nullptr, WM_NULL, 0, 0);
-            lock.lock();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Job*> jobs_;
-    bool stopping_ = false;
-    std::thread thread_;
-};
-
-Worker& TheWorker() {
-    static Worker worker;
+// One thread for the process's lifetime, idle between jobs.
+JobThread& TheWorker() {
+    static JobThread worker;
     return worker;
 }
+
+Work observer;  // set on the GUI thread between jobs; posting a job publishes it
 
 std::vector<Job*> inFlight;  // GUI thread only
 
@@ -78,7 +28,14 @@ std::vector<Job*> inFlight;  // GUI thread only
 void RunOffGuiThread(const Work& work) {
     Job job{work};
     inFlight.push_back(&job);
-    TheWorker().Start(&job);
+    TheWorker().Post([&job] {
+        if (observer) observer(job.cancelled);
+        job.work(job.cancelled);
+        // The job belongs to the waiting thread, which may leave as soon as it sees this.
+        job.done.store(true);
+        // Wakes the waiting loop; taken later by another loop, it does nothing.
+        PostMessage(nullptr, WM_NULL, 0, 0);
+    });
     bool quit = false;
     int quitCode = 0;
     MSG msg;
@@ -99,4 +56,4 @@ void CancelWork() {
     for (Job* job : inFlight) job->cancelled.store(true);
 }
 
-void ObserveWork(Work observer) { TheWorker().observer = std::move(observer); }
+void ObserveWork(Work each) { observer = std::move(each); }
