@@ -113,13 +113,13 @@ LRESULT OnTimer(HWND hwnd) {
         LogEntry(0, "End WM_TIMER");
     }
     if (gridsStale && !closePending) RebuildGrids(hwnd);
-    if (closePending) {
-        inputAfterTick.clear();
-        PostMessage(hwnd, WM_CLOSE, 0, 0);
+    // What waited for the tick comes next, in the order it arrived; a closing
+    // saver answers none of it.
+    if (!closePending) {
+        for (const MSG& m : inputAfterTick) PostMessage(m.hwnd, m.message, m.wParam, m.lParam);
     }
-    // Ahead of anything still to come, in the order it arrived.
-    for (const MSG& m : inputAfterTick) PostMessage(m.hwnd, m.message, m.wParam, m.lParam);
     inputAfterTick.clear();
+    if (closePending) PostMessage(hwnd, WM_CLOSE, 0, 0);
     return 0;
 }
 
