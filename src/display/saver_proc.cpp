@@ -91,6 +91,8 @@ LRESULT OnCreate(HWND hwnd) {
     return result;
 }
 
+LRESULT OnDestroy(HWND hwnd);
+
 LRESULT OnTimer(HWND hwnd) {
     splashState = 0;
     if (pauseTicks != 0) {
@@ -112,6 +114,7 @@ LRESULT OnTimer(HWND hwnd) {
         CollageTick(hwnd, fillCountdown == 0);
         LogEntry(0, "End WM_TIMER");
     }
+    if (!IsWindow(hwnd)) return OnDestroy(hwnd);  // taken away during the tick
     if (gridsStale && !closePending) RebuildGrids(hwnd);
     // What waited for the tick comes next, in the order it arrived; a closing
     // saver answers none of it.
@@ -225,6 +228,14 @@ LRESULT OnPaint(HWND hwnd) {
 }
 
 LRESULT OnDestroy(HWND hwnd) {
+    // The display took the window away (its parent went) while a tick waited
+    // for a picture: the tick ends first, holding its quadrant and the walk,
+    // and then the saver closes down from there.
+    if (inTimerTick) {
+        closePending = true;
+        CancelWork();
+        return 0;
+    }
     // Written under its own spelling; the store matches names without regard
     // to case, so the next start reads it back as "Lines of metadata".
     long status = SHSetValue(settingsKeyPath, "Lines Of Metadata", std::to_string(linesOfMetadata));

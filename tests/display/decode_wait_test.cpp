@@ -113,4 +113,25 @@ TEST_F(DecodeWait, AClickOpensItsMenuOnlyOnceTheTickIsOver) {
     EXPECT_FALSE(menuDuringTick);
 }
 
+// A daemon's or a preview's window going away takes the saver's window with
+// it, at any moment of a decode: the tick must end on quadrants and a walk
+// that still exist, and the walk must still be stored.
+TEST_F(DecodeWait, AWindowTakenAwayDuringADecodeClosesTheSaverAfterTheTick) {
+    Open();
+    WNDCLASS wc;
+    wc.lpfnWndProc = [](HWND, UINT msg, WPARAM target, LPARAM) -> LRESULT {
+        if (msg == WM_APP) headless::TakeAwayWindow(reinterpret_cast<HWND>(target));
+        return 0;
+    };
+    wc.lpszClassName = "Remover";
+    RegisterClass(wc);
+    HWND remover = CreateWindowEx(0, "Remover", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr);
+    input = [&] { PostMessage(remover, WM_APP, reinterpret_cast<WPARAM>(window), 0); };
+    EXPECT_EQ(RunSaver([](HWND) {}), 0);
+    EXPECT_TRUE(sawCancel);
+    EXPECT_TRUE(quadrantList.empty());
+    std::string index;
+    EXPECT_EQ(SHGetValue(settingsKeyPath, "QIndex", &index, 20, StoreChars::Narrow), ERROR_SUCCESS);
+}
+
 }  // namespace

@@ -43,6 +43,9 @@ bool CursorVisible();
 // A window of "another program", for previews and dialog owners.
 unsigned long AddForeignWindow(int width, int height);
 void RemoveForeignWindow(unsigned long id);
+// The display destroys one of the program's windows behind its back, as X
+// does when another program's window holding it goes away.
+void TakeAwayWindow(HWND hwnd);
 
 // Called with every message the loop dispatches, until the display closes.
 void ObserveDispatch(std::function<void(const MSG&)> observer);

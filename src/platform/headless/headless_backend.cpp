@@ -168,6 +168,8 @@ unsigned long AddForeignWindow(int width, int height) {
 
 void RemoveForeignWindow(unsigned long id) { S().foreign.erase(id); }
 
+void TakeAwayWindow(HWND hwnd) { WindowGoneNatively(hwnd); }
+
 void ObserveDispatch(std::function<void(const MSG&)> observer) { gDispatchObserver = std::move(observer); }
 
 cairo_surface_t* Surface(HWND hwnd) { return hwnd ? hwnd->surface : nullptr; }
