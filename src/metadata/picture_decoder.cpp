@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <future>
 
 #include "diag/library_messages.h"
 #include "metadata/jpeg_decoder.h"
