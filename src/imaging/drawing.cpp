@@ -8,11 +8,8 @@
 #include "platform/gdi.h"
 #include "platform/messages.h"
 
-namespace {
-
-// Scales the whole surface onto exactly the target rectangle.
-void StretchSurface(HDC dc, cairo_surface_t* surface, const Rect& target, cairo_operator_t op) {
-    cairo_t* cr = DcCairo(dc);
+void PaintScaled(cairo_t* cr, cairo_surface_t* surface, const Rect& target, cairo_operator_t op,
+                 cairo_filter_t filter) {
     const int w = cairo_image_surface_get_width(surface);
     const int h = cairo_image_surface_get_height(surface);
     // A surface in an error state would put the whole context into error.
@@ -23,9 +20,7 @@ void StretchSurface(HDC dc, cairo_surface_t* surface, const Rect& target, cairo_
     cairo_scale(cr, static_cast<double>(target.Width()) / w, static_cast<double>(target.Height()) / h);
     cairo_set_source_surface(cr, surface, 0, 0);
     cairo_pattern_t* source = cairo_get_source(cr);
-    // GOOD averages over the covered pixels when shrinking photos and copies
-    // exactly at the picture's own size.
-    cairo_pattern_set_filter(source, CAIRO_FILTER_GOOD);
+    cairo_pattern_set_filter(source, filter);
     // Filtering at the border samples outside the picture; padding keeps the
     // edge pixels opaque instead of fading them into the background.
     cairo_pattern_set_extend(source, CAIRO_EXTEND_PAD);
@@ -34,15 +29,15 @@ void StretchSurface(HDC dc, cairo_surface_t* surface, const Rect& target, cairo_
     cairo_restore(cr);
 }
 
-}  // namespace
-
 void PictureHolder::DrawInto(HDC dc, int left, int top, int right, int bottom) const {
     const Rect target{left, top, right, bottom};
+    // GOOD averages over the covered pixels when shrinking photos and copies
+    // exactly at the picture's own size.
     if (cairo_surface_t* image = Image()) {
-        if (GraphicsRunning()) StretchSurface(dc, image, target, CAIRO_OPERATOR_OVER);
+        if (GraphicsRunning()) PaintScaled(DcCairo(dc), image, target, CAIRO_OPERATOR_OVER, CAIRO_FILTER_GOOD);
     } else if (bitmapHandle_) {
         // A bitmap on its own is copied as it stands, replacing what was there.
-        StretchSurface(dc, bitmapHandle_, target, CAIRO_OPERATOR_SOURCE);
+        PaintScaled(DcCairo(dc), bitmapHandle_, target, CAIRO_OPERATOR_SOURCE, CAIRO_FILTER_GOOD);
     }
 }
 

@@ -2,9 +2,17 @@
 // the caller owns for one paint; PictureHolder::DrawInto is the third.
 #pragma once
 
+#include <cairo.h>
+
 #include <string_view>
 
 #include "platform/types.h"
+
+// The whole surface scaled onto exactly the target rectangle of the context
+// (null: nothing) through the filter, edges kept opaque. A surface in an
+// error state draws nothing.
+void PaintScaled(cairo_t* cr, cairo_surface_t* surface, const Rect& target, cairo_operator_t op,
+                 cairo_filter_t filter);
 
 // Sets the context's background colour to black (it stays so) and fills the
 // rectangle with it.

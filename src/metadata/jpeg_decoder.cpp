@@ -4,14 +4,54 @@
 #include <jpeglib.h>
 
 #include <algorithm>
-#include <condition_variable>
+#include <bit>
 #include <csetjmp>
-#include <cstring>
-#include <mutex>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "imaging/drawing.h"
 
 namespace {
 
 constexpr JDIMENSION kRowsPerRead = 16;
+constexpr char kBitmapFailure[] = "cairo_image_surface_create";
+
+// cairo's ARGB32 is a native-endian word; libjpeg-turbo writes it byte by
+// byte, with the alpha byte opaque.
+constexpr J_COLOR_SPACE kCairoLayout = std::endian::native == std::endian::little ? JCS_EXT_BGRA : JCS_EXT_ARGB;
+
+// Rows decoded only to be scaled go to memory kept between pictures: fresh
+// memory costs a page fault for every four kilobytes written, which for a
+// quadrant-sized picture adds up to more than its scaling. A buffer larger
+// than a few quadrants' worth goes back after its picture.
+constexpr std::size_t kKeptScratchBytes = std::size_t{8} << 20;
+
+struct Scratch {
+    std::unique_ptr<unsigned char[]> bytes;
+    std::size_t size = 0;
+};
+
+// One per decoding thread; a thread decodes one picture at a time.
+thread_local Scratch scratch;
+
+// Null when the memory cannot be had.
+cairo_surface_t* ScratchSurface(int width, int height) {
+    const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, width);
+    const std::size_t size = static_cast<std::size_t>(stride) * height;
+    if (size > scratch.size) {
+        scratch = Scratch{};
+        scratch.bytes.reset(new (std::nothrow) unsigned char[size]);
+        if (!scratch.bytes) return nullptr;
+        scratch.size = size;
+    }
+    return cairo_image_surface_create_for_data(scratch.bytes.get(), CAIRO_FORMAT_ARGB32, width, height, stride);
+}
+
+void TrimScratch() {
+    if (scratch.size > kKeptScratchBytes) scratch = Scratch{};
+}
 
 int ScaledDimension(int size, int numerator) {
     return static_cast<int>((static_cast<long long>(size) * numerator + 7) / 8);
@@ -30,28 +70,22 @@ struct JpegJob {
     const std::atomic<bool>* cancelled = nullptr;
     std::jmp_buf failed{};
     std::FILE* file = nullptr;
-    const char* stage = nullptr;  // the libjpeg call under way
+    const char* stage = nullptr;  // the call under way
     const char* failure = nullptr;
     long status = 0;
     bool started = false;
     bool decoded = false;
     PixelSize fitted;
-    int width = 0;  // decoded size
-    int height = 0;
-    std::unique_ptr<JSAMPLE[]> pixels;  // the decoded rows, three bytes a pixel
+    cairo_surface_t* rows = nullptr;  // at the decoded size: the bitmap, or scratch when scaled after
+    bool scaled = false;
     JSAMPARRAY cmykRow = nullptr;
-
-    // Decoding publishes its progress; the resampling thread waits on it.
-    std::mutex progress;
-    std::condition_variable advanced;
-    int rowsDone = 0;
-    int rowsAwaited = 0;    // what the resampling waits for; 0 when it does not wait
-    bool finished = false;  // no further rows will come
 
     ~JpegJob() {
         // Harmless on a structure libjpeg never took up: it is still zeroed.
         jpeg_destroy_decompress(&cinfo);
         if (file) std::fclose(file);
+        if (rows) cairo_surface_destroy(rows);
+        TrimScratch();
     }
 };
 
@@ -75,30 +109,20 @@ void Silence(j_common_ptr) {}
 
 void Fail(JpegJob& job) {
     job.failure = job.stage;
-    job.status = job.stage == kPixelLimitFailure || job.stage == kCancelledFailure ? 0 : job.errors.msg_code;
-}
-
-// Wakes the resampling only once the rows it waits for are there: every
-// wake-up costs both threads a switch.
-void Publish(JpegJob& job, int rowsDone, bool finished) {
-    bool wake;
-    {
-        const std::lock_guard lock(job.progress);
-        job.rowsDone = rowsDone;
-        job.finished = finished;
-        wake = job.rowsAwaited != 0 && (rowsDone >= job.rowsAwaited || finished);
-    }
-    if (wake) job.advanced.notify_all();
+    const bool ours = job.stage == kPixelLimitFailure || job.stage == kCancelledFailure || job.stage == kBitmapFailure;
+    job.status = ours ? 0 : job.errors.msg_code;
 }
 
 // Adobe's CMYK JPEGs store ink inverted; others store it straight.
-void CmykToRgb(const JSAMPLE* cmyk, JSAMPLE* rgb, JDIMENSION width, bool inverted) {
-    for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, rgb += 3) {
+void CmykToArgb(const JSAMPLE* cmyk, std::uint32_t* argb, JDIMENSION width, bool inverted) {
+    for (JDIMENSION x = 0; x < width; ++x, cmyk += 4) {
         const int k = inverted ? cmyk[3] : 255 - cmyk[3];
+        std::uint32_t pixel = 0xFF;
         for (int c = 0; c < 3; ++c) {
             const int paper = inverted ? cmyk[c] : 255 - cmyk[c];
-            rgb[c] = static_cast<JSAMPLE>((paper * k + 127) / 255);
+            pixel = pixel << 8 | static_cast<std::uint32_t>((paper * k + 127) / 255);
         }
+        argb[x] = pixel;
     }
 }
 
@@ -121,12 +145,17 @@ void StartDecode(JpegJob& job, int maxWidth, int maxHeight) {
     cinfo.scale_num = static_cast<unsigned>(JpegScaleNumerator(width, height, job.fitted.width, job.fitted.height));
     cinfo.scale_denom = 8;
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
-    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : kCairoLayout;
     job.stage = "jpeg_start_decompress";
     jpeg_start_decompress(&cinfo);
-    job.width = static_cast<int>(cinfo.output_width);
-    job.height = static_cast<int>(cinfo.output_height);
-    job.pixels = std::make_unique_for_overwrite<JSAMPLE[]>(static_cast<std::size_t>(job.width) * job.height * 3);
+    job.stage = kBitmapFailure;
+    const int decodedWidth = static_cast<int>(cinfo.output_width);
+    const int decodedHeight = static_cast<int>(cinfo.output_height);
+    job.scaled = decodedWidth != job.fitted.width || decodedHeight != job.fitted.height;
+    job.rows = job.scaled ? ScratchSurface(decodedWidth, decodedHeight)
+                          : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, decodedWidth, decodedHeight);
+    if (!job.rows || cairo_surface_status(job.rows) != CAIRO_STATUS_SUCCESS) return;
+    cairo_surface_flush(job.rows);
     if (cmyk) {
         job.cmykRow = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
                                                  cinfo.output_width * 4, 1);
@@ -136,44 +165,42 @@ void StartDecode(JpegJob& job, int maxWidth, int maxHeight) {
 
 void ReadAllRows(JpegJob& job) {
     jpeg_decompress_struct& cinfo = job.cinfo;
-    const std::size_t rowBytes = static_cast<std::size_t>(job.width) * 3;
+    unsigned char* data = cairo_image_surface_get_data(job.rows);
+    const std::ptrdiff_t stride = cairo_image_surface_get_stride(job.rows);
     job.stage = "jpeg_read_scanlines";
     while (cinfo.output_scanline < cinfo.output_height) {
         // Several rows at once spare libjpeg a copy when it upsamples in pairs.
         JSAMPROW rows[kRowsPerRead];
         const JDIMENSION wanted = job.cmykRow ? 1 : std::min(kRowsPerRead, cinfo.output_height - cinfo.output_scanline);
-        for (JDIMENSION i = 0; i < wanted; ++i) rows[i] = job.pixels.get() + (cinfo.output_scanline + i) * rowBytes;
+        for (JDIMENSION i = 0; i < wanted; ++i) rows[i] = data + (cinfo.output_scanline + i) * stride;
         const JDIMENSION got = jpeg_read_scanlines(&cinfo, job.cmykRow ? job.cmykRow : rows, wanted);
         if (got == 0) return;
-        if (job.cmykRow) CmykToRgb(job.cmykRow[0], rows[0], cinfo.output_width, cinfo.saw_Adobe_marker);
-        Publish(job, static_cast<int>(cinfo.output_scanline), false);
+        if (job.cmykRow) {
+            CmykToArgb(job.cmykRow[0], reinterpret_cast<std::uint32_t*>(rows[0]), cinfo.output_width,
+                       cinfo.saw_Adobe_marker);
+        }
     }
     // The rest of the file, up to its end marker, holds nothing to show.
     job.decoded = true;
 }
 
-// libvips asks for rows in whatever order and size its resampling needs;
-// each request waits until decoding has passed it.
-int CopyDecodedRows(VipsRegion* region, void*, void* a, void*, gboolean*) {
-    JpegJob& job = *static_cast<JpegJob*>(a);
-    const VipsRect& rect = region->valid;
-    const int bottom = VIPS_RECT_BOTTOM(&rect);
-    {
-        std::unique_lock lock(job.progress);
-        job.rowsAwaited = bottom;
-        job.advanced.wait(lock, [&] { return job.rowsDone >= bottom || job.finished; });
-        job.rowsAwaited = 0;
-        if (job.rowsDone < bottom) return -1;
-    }
-    const std::size_t rowBytes = static_cast<std::size_t>(job.width) * 3;
-    for (int y = rect.top; y < bottom; ++y) {
-        std::memcpy(VIPS_REGION_ADDR(region, rect.left, y), job.pixels.get() + y * rowBytes + rect.left * 3,
-                    static_cast<std::size_t>(rect.width) * 3);
-    }
-    return 0;
+// Any scaling but the smallest leaves at most a halving to do, where a
+// linear filter already takes in every decoded pixel, at a twentieth of the
+// cost of cairo's averaging; beyond that only averaging keeps fine detail
+// from aliasing.
+cairo_surface_t* ScaleToFitted(cairo_surface_t* rows, PixelSize fitted) {
+    const bool halving = cairo_image_surface_get_width(rows) <= 2 * fitted.width &&
+                         cairo_image_surface_get_height(rows) <= 2 * fitted.height;
+    DecodeOutcome outcome;
+    cairo_surface_t* bitmap = NewBitmap(fitted.width, fitted.height, outcome);
+    if (!bitmap) return nullptr;
+    cairo_t* cr = cairo_create(bitmap);
+    PaintScaled(cr, rows, Rect{0, 0, fitted.width, fitted.height}, CAIRO_OPERATOR_SOURCE,
+                halving ? CAIRO_FILTER_BILINEAR : CAIRO_FILTER_GOOD);
+    cairo_destroy(cr);
+    cairo_surface_flush(bitmap);
+    return bitmap;
 }
-
-void ReleaseJob(gpointer keep) { delete static_cast<std::shared_ptr<JpegJob>*>(keep); }
 
 }  // namespace
 
@@ -186,7 +213,7 @@ int JpegScaleNumerator(int width, int height, int coverWidth, int coverHeight) {
     return 8;
 }
 
-ScaledJpeg::ScaledJpeg(std::FILE* file, const std::atomic<bool>* cancelled) : job_(std::make_shared<JpegJob>()) {
+ScaledJpeg::ScaledJpeg(std::FILE* file, const std::atomic<bool>* cancelled) : job_(std::make_unique<JpegJob>()) {
     JpegJob& job = *job_;
     job.file = file;
     job.cinfo.err = jpeg_std_error(&job.errors);
@@ -208,26 +235,21 @@ bool ScaledJpeg::Start(int maxWidth, int maxHeight) {
 
 PixelSize ScaledJpeg::Fitted() const { return job_->fitted; }
 
-VipsImage* ScaledJpeg::Rows() {
-    VipsImage* image = vips_image_new();
-    vips_image_init_fields(image, job_->width, job_->height, 3, VIPS_FORMAT_UCHAR, VIPS_CODING_NONE,
-                           VIPS_INTERPRETATION_sRGB, 1.0, 1.0);
-    // The image may outlive this object inside libvips; it keeps the rows alive.
-    g_object_set_data_full(G_OBJECT(image), "kaleidra-jpeg-job", new std::shared_ptr<JpegJob>(job_), ReleaseJob);
-    if (vips_image_pipelinev(image, VIPS_DEMAND_STYLE_THINSTRIP, nullptr) != 0 ||
-        vips_image_generate(image, nullptr, CopyDecodedRows, nullptr, job_.get(), nullptr) != 0) {
-        g_object_unref(image);
-        return nullptr;
-    }
-    return image;
-}
-
-bool ScaledJpeg::Decode() {
+cairo_surface_t* ScaledJpeg::Decode() {
     JpegJob& job = *job_;
     if (setjmp(job.failed) == 0) ReadAllRows(job);
-    if (!job.decoded) Fail(job);
-    Publish(job, job.decoded ? job.height : job.rowsDone, true);
-    return job.decoded;
+    if (!job.decoded) {
+        Fail(job);
+        return nullptr;
+    }
+    cairo_surface_mark_dirty(job.rows);
+    if (!job.scaled) return std::exchange(job.rows, nullptr);
+    cairo_surface_t* bitmap = ScaleToFitted(job.rows, job.fitted);
+    if (!bitmap) {
+        job.stage = kBitmapFailure;
+        Fail(job);
+    }
+    return bitmap;
 }
 
 const char* ScaledJpeg::Failure() const { return job_->failure; }

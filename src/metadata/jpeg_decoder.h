@@ -2,8 +2,9 @@
 // its size is decoded at an eighth of the memory and with far less work.
 #pragma once
 
-#include <vips/vips.h>
+#include <cairo.h>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 
@@ -16,10 +17,8 @@ int JpegScaleNumerator(int width, int height, int coverWidth, int coverHeight);
 struct JpegJob;
 
 // One JPEG decoded at the smallest scaling whose output covers the picture
-// fitted within the size asked for. Rows() gives the decoded rows as a
-// libvips image while Decode() is still producing them on another thread:
-// asking the image for rows waits until Decode has reached them, so that
-// resampling runs alongside decoding instead of after it.
+// fitted within the size asked for, straight into cairo's pixel layout, and
+// scaled to the fitted size on the same thread.
 class ScaledJpeg {
 public:
     // Takes the file over. Once `cancelled` turns true, Start or Decode
@@ -34,16 +33,14 @@ public:
     bool Start(int maxWidth, int maxHeight);
     // The picture fitted within the size given to Start (FitWithin).
     PixelSize Fitted() const;
-    // sRGB, three bands, at the decoded size; a new reference. After Start.
-    VipsImage* Rows();
-    // Decodes every row on the calling thread. False when libjpeg gives up;
-    // rows not reached by then fail to compute. A truncated file is not a
-    // failure: its missing rows come out grey.
-    bool Decode();
-    // For the log: the libjpeg call that failed, or why nothing was decoded.
+    // Decodes every row on the calling thread: an opaque ARGB32 bitmap at
+    // the fitted size, owned by the caller; null when libjpeg gives up. A
+    // truncated file is not a failure: its missing rows come out grey.
+    cairo_surface_t* Decode();
+    // For the log: the call that failed, or why nothing was decoded.
     const char* Failure() const;
     long Status() const;  // libjpeg's message code of the failure
 
 private:
-    std::shared_ptr<JpegJob> job_;  // shared with the image from Rows()
+    std::unique_ptr<JpegJob> job_;
 };

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,7 +17,6 @@
 #include "metadata/raw_preview.h"
 #include "metadata/video_frame.h"
 #include "metadata/vips_image_ref.h"
-#include "platform/job_thread.h"
 
 namespace {
 
@@ -101,73 +99,15 @@ cairo_surface_t* RenderToSurface(VipsImage* image, DecodeOutcome& outcome, const
     return surface;
 }
 
-// The images of a resampling pipeline; they hold the decoded rows.
-struct Pipeline {
-    ImageRef rows;
-    ImageRef resampled;
-};
-
-// The scaled decode covers the fitted size; a libvips resample makes it
-// exact. A linear filter, which libvips widens with the reduction as it does
-// every kernel, is a shade softer than the default Lanczos one at half its
-// cost, and that cost runs beside the decode.
-cairo_surface_t* ResampleAndRender(ScaledJpeg& jpeg, DecodeOutcome& outcome, const std::atomic<bool>* cancelled,
-                                   Pipeline& pipeline) {
-    *pipeline.rows.Out() = jpeg.Rows();
-    VipsImage* rows = pipeline.rows.Get();
-    if (!rows) {
-        VipsFailed(-1, "vips_image_generate", outcome);
-        return nullptr;
-    }
-    const PixelSize fitted = jpeg.Fitted();
-    if (rows->Xsize == fitted.width && rows->Ysize == fitted.height) return RenderToSurface(rows, outcome, cancelled);
-    if (VipsFailed(vips_resize(rows, pipeline.resampled.Out(), static_cast<double>(fitted.width) / rows->Xsize, "vscale",
-                               static_cast<double>(fitted.height) / rows->Ysize, "kernel", VIPS_KERNEL_LINEAR, nullptr),
-                   "vips_resize", outcome)) {
-        return nullptr;
-    }
-    return RenderToSurface(pipeline.resampled.Get(), outcome, cancelled);
-}
-
-// Resampling runs on a thread of its own, which builds its pipeline while
-// the first rows are decoded and then follows the decode row by row, so that
-// the picture is ready soon after its last row is. The thread stays for the
-// next picture.
-JobThread& Renderer() {
-    static JobThread renderer;
-    return renderer;
-}
-
 cairo_surface_t* DecodeJpeg(std::FILE* file, int maxWidth, int maxHeight, DecodeOutcome& outcome,
                             const std::atomic<bool>* cancelled) {
     ScaledJpeg jpeg(file, cancelled);
-    if (!jpeg.Start(maxWidth, maxHeight)) {
+    cairo_surface_t* bitmap = jpeg.Start(maxWidth, maxHeight) ? jpeg.Decode() : nullptr;
+    if (!bitmap) {
         outcome.status = jpeg.Status();
         outcome.failure = jpeg.Failure();
-        return nullptr;
     }
-    DecodeOutcome rendering;
-    cairo_surface_t* surface = nullptr;
-    const auto rendered = std::make_shared<std::promise<void>>();
-    std::future<void> done = rendered->get_future();
-    Renderer().Post([&jpeg, &rendering, &surface, cancelled, rendered] {
-        Pipeline pipeline;
-        surface = ResampleAndRender(jpeg, rendering, cancelled, pipeline);
-        rendered->set_value();
-        // Past this point nothing of the decoding thread's is touched: the
-        // pipeline goes while the picture is already on its way.
-    });
-    const bool decoded = jpeg.Decode();
-    done.wait();
-    // A decode that gave up explains why the rendering found no rows.
-    if (!decoded) {
-        outcome.status = jpeg.Status();
-        outcome.failure = jpeg.Failure();
-    } else if (rendering.failure) {
-        outcome.status = rendering.status;
-        outcome.failure = rendering.failure;
-    }
-    return surface;
+    return bitmap;
 }
 
 // A JPEG stream inside another file (a raw file's preview), decoded as any

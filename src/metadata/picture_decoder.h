@@ -1,6 +1,6 @@
 // Picture files decoded into bitmaps for quadrants: at the size they are
 // shown at, never at full resolution when smaller will do. JPEG goes through
-// libjpeg-turbo's scaled decode and a libvips resample, every other format
+// libjpeg-turbo's scaled decode and a cairo resample, every other format
 // through libvips' thumbnailer with shrink-on-load (a camera raw file by its
 // largest picture), and a video by one frame (video_frame.h). Pixels stay as
 // stored: turning them upright from their metadata is the caller's business.

@@ -2,6 +2,7 @@
 // as it exists: work handed over many times a second pays no thread start.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -26,5 +27,6 @@ private:
     std::condition_variable wake_;
     std::deque<std::function<void()>> jobs_;
     bool stopping_ = false;
+    std::atomic<bool> posted_{false};  // since the queue last ran empty
     std::thread thread_;
 };

@@ -129,6 +129,19 @@ TEST_F(PictureDecoderTest, ScaledJpegMatchesAResampleOfTheFullDecode) {
     EXPECT_LT(difference / (540 * 360 * 3), 4.0);
 }
 
+// Scaled JPEGs are decoded through rows kept for the next picture: the
+// bitmap handed out must not be them.
+TEST_F(PictureDecoderTest, AScaledJpegKeepsItsPixelsWhenTheNextOneDecodes) {
+    const std::string red = PathOf("red.jpg");
+    const std::string blue = PathOf("blue.jpg");
+    Shell("convert -size 400x300 xc:red " + ShellQuote(red) + " && convert -size 400x300 xc:blue " + ShellQuote(blue));
+    const Decoded first = Decode(red, 280, 210);
+    const Decoded second = Decode(blue, 280, 210);
+    ASSERT_TRUE(first.bitmap && second.bitmap);
+    ExpectColour(PixelAt(first.bitmap.get(), 150, 110), 0xFFFF0000);
+    ExpectColour(PixelAt(second.bitmap.get(), 150, 110), 0xFF0000FF);
+}
+
 TEST_F(PictureDecoderTest, PicturesOverThePixelLimitAreRefusedBeforeDecoding) {
     WriteWhole(PathOf("bomb.png"), PngClaiming(30000, 30000));
 
