@@ -18,7 +18,7 @@ saver_pid=""
 cleanup() {
   [ -n "$saver_pid" ] && kill -9 "$saver_pid" 2>/dev/null
   # Anchored: the test script's own command line names the helper too.
-  pkill -f "^$HOST_WINDOW" 2>/dev/null
+  pkill -f "^$HOST_WINDOW" 2>/dev/null || true
   rm -rf "$scratch"
 }
 trap cleanup EXIT
