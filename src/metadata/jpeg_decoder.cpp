@@ -148,6 +148,10 @@ void StartDecode(JpegJob& job, int maxWidth, int maxHeight) {
     cinfo.out_color_space = cmyk ? JCS_CMYK : kCairoLayout;
     job.stage = "jpeg_start_decompress";
     jpeg_start_decompress(&cinfo);
+    if (cmyk) {
+        job.cmykRow = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                 cinfo.output_width * 4, 1);
+    }
     job.stage = kBitmapFailure;
     const int decodedWidth = static_cast<int>(cinfo.output_width);
     const int decodedHeight = static_cast<int>(cinfo.output_height);
@@ -156,10 +160,6 @@ void StartDecode(JpegJob& job, int maxWidth, int maxHeight) {
                           : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, decodedWidth, decodedHeight);
     if (!job.rows || cairo_surface_status(job.rows) != CAIRO_STATUS_SUCCESS) return;
     cairo_surface_flush(job.rows);
-    if (cmyk) {
-        job.cmykRow = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
-                                                 cinfo.output_width * 4, 1);
-    }
     job.started = true;
 }
 
