@@ -46,7 +46,11 @@ cairo_surface_t* ScratchSurface(int width, int height) {
         if (!scratch.bytes) return nullptr;
         scratch.size = size;
     }
-    return cairo_image_surface_create_for_data(scratch.bytes.get(), CAIRO_FORMAT_ARGB32, width, height, stride);
+    cairo_surface_t* surface =
+        cairo_image_surface_create_for_data(scratch.bytes.get(), CAIRO_FORMAT_ARGB32, width, height, stride);
+    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) return surface;
+    cairo_surface_destroy(surface);
+    return nullptr;
 }
 
 void TrimScratch() {
@@ -156,11 +160,10 @@ void StartDecode(JpegJob& job, int maxWidth, int maxHeight) {
     const int decodedWidth = static_cast<int>(cinfo.output_width);
     const int decodedHeight = static_cast<int>(cinfo.output_height);
     job.scaled = decodedWidth != job.fitted.width || decodedHeight != job.fitted.height;
+    DecodeOutcome unused;
     job.rows = job.scaled ? ScratchSurface(decodedWidth, decodedHeight)
-                          : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, decodedWidth, decodedHeight);
-    if (!job.rows || cairo_surface_status(job.rows) != CAIRO_STATUS_SUCCESS) return;
-    cairo_surface_flush(job.rows);
-    job.started = true;
+                          : NewBitmap(decodedWidth, decodedHeight, unused);
+    job.started = job.rows != nullptr;
 }
 
 void ReadAllRows(JpegJob& job) {
