@@ -97,11 +97,13 @@ bool Examine(HWND hwnd, Quadrant* q, const std::string& path, int targetWidth, i
     }
     PictureHolder picture;
     PictureMetadata info;
-    ExtractPreview(path, targetWidth, targetHeight, picture, info);
+    FileStamp shown;
+    ExtractPreview(path, targetWidth, targetHeight, picture, info, &shown);
     if (!picture.HasPicture()) return false;
     ClearQuadrant(q);
     q->picture.Swap(picture);
     q->info = info;
+    q->shown = shown;
     q->path = path;
     q->editable = EndsWithAny(path, kEditableSuffixes);
     return true;

@@ -16,6 +16,7 @@ namespace {
 constexpr int kBandTextPoints = 8;
 constexpr COLORREF kMenuFrameColour = 0x00FFFF;  // yellow
 constexpr int kStarWidth = 11;
+constexpr int kStarHeight = 10;
 constexpr int kStarPitch = 20;
 
 // Ratings a file can hold are 0 to 5; anything else shows no stars at all.
@@ -66,6 +67,28 @@ void PaintBand(HDC dc, const Quadrant& q, int width, int height) {
     if (linesOfMetadata >= 2 && !q.path.empty()) DrawTextLine(dc, DisplayPath(q.path), x, y - 1, kBandTextPoints);
 }
 
+// A star struck through, twice the size of the rating's, just above them:
+// the choice just made in the menu was not saved.
+void PaintRefusedNotice(HDC dc, const Quadrant& q, int width, int height) {
+    const int cx = q.left + width / 2;
+    const int bottom = q.top + height - 14;  // above the row of the rating's stars
+    const Rect star{cx - kStarWidth, bottom - 2 * kStarHeight, cx + kStarWidth, bottom};
+    if (starImage && starImage->HasPicture()) {
+        starImage->DrawInto(dc, star.left, star.top, star.right, star.bottom);
+    } else {
+        DrawTextLine(dc, "*", star.left + kStarWidth / 2, star.top, kBandTextPoints);
+    }
+    cairo_t* cr = DcCairo(dc);
+    cairo_save(cr);
+    cairo_set_source_rgb(cr, 0.9, 0.1, 0.1);
+    cairo_set_line_width(cr, 2.5);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    cairo_move_to(cr, star.left - 3, star.bottom + 2);
+    cairo_line_to(cr, star.right + 3, star.top - 2);
+    cairo_stroke(cr);
+    cairo_restore(cr);
+}
+
 void PaintQuadrant(HDC dc, const Quadrant& q) {
     const int width = q.right - q.left;
     const int height = q.bottom - q.top - metadataBandHeight;
@@ -77,6 +100,7 @@ void PaintQuadrant(HDC dc, const Quadrant& q) {
         if (!q.video.IsMediaOpen()) PaintPicture(dc, q, width, height);
     }
     if (linesOfMetadata >= 1) PaintBand(dc, q, width, height);
+    if (q.refusedNoticeUntil != 0) PaintRefusedNotice(dc, q, width, height);
     if (q.menuOpen) FrameRect(dc, Rect{q.left, q.top, q.right, q.bottom}, kMenuFrameColour);
 }
 

@@ -1,5 +1,7 @@
 #include "display/saver_proc.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "catalogue/folder_scan.h"
@@ -185,6 +187,30 @@ LRESULT OnMouseMove(HWND hwnd, LPARAM lParam) {
     return 0;
 }
 
+// Takes away the notices of refused writes whose time is up, and waits for
+// the next one.
+LRESULT OnNoticeTimer(HWND hwnd) {
+    const DWORD now = GetTickCount();
+    std::int32_t soonest = 0;
+    for (const auto& q : quadrantList) {
+        if (q->refusedNoticeUntil == 0) continue;
+        const auto left = static_cast<std::int32_t>(q->refusedNoticeUntil - now);
+        if (left > 0) {
+            soonest = soonest == 0 ? left : std::min(soonest, left);
+            continue;
+        }
+        q->refusedNoticeUntil = 0;
+        Rect rect{q->left, q->top, q->right, q->bottom};
+        InvalidateRect(hwnd, &rect, false);
+    }
+    if (soonest > 0) {
+        SetTimer(hwnd, kNoticeTimerIdentifier, static_cast<UINT>(soonest));
+    } else {
+        KillTimer(hwnd, kNoticeTimerIdentifier);
+    }
+    return 0;
+}
+
 LRESULT OnClick(HWND hwnd, LPARAM lParam) {
     int x = LOWORD(static_cast<std::uintptr_t>(lParam)), y = HIWORD(static_cast<std::uintptr_t>(lParam));
     ShowCursor(true);
@@ -287,7 +313,7 @@ LRESULT Dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         backgroundErased = true;
         return DefaultSaverProc(hwnd, msg, wParam, lParam);
     case WM_KEYDOWN: return OnKeyDown(hwnd, msg, wParam, lParam);
-    case WM_TIMER: return OnTimer(hwnd);
+    case WM_TIMER: return wParam == kNoticeTimerIdentifier ? OnNoticeTimer(hwnd) : OnTimer(hwnd);
     case WM_MOUSEMOVE: return OnMouseMove(hwnd, lParam);
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN: return OnClick(hwnd, lParam);

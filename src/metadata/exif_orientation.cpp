@@ -10,7 +10,6 @@ namespace {
 constexpr std::size_t kHeaderSize = 8;  // byte order, version, first directory
 
 constexpr std::uint16_t kOrientationTag = 0x0112;
-constexpr std::uint16_t kShortType = 3;
 constexpr std::size_t kEntrySize = 12;
 
 // Exif blocks come from any camera or phone and from files crafted to crash
@@ -73,7 +72,7 @@ std::optional<TiffOrientation> FindTiffOrientation(std::string_view tiff) {
         if (reader.Read(entry, 2) != kOrientationTag) continue;
         // Another type or count is a writer's mistake; a value we could not
         // set in place is better left as it is.
-        if (reader.Read(entry + 2, 2) != kShortType || reader.Read(entry + 4, 4) != 1) return std::nullopt;
+        if (reader.Read(entry + 2, 2) != kTiffShortType || reader.Read(entry + 4, 4) != 1) return std::nullopt;
         // A single SHORT sits in the first two bytes of the value field in
         // either byte order.
         return TiffOrientation{entry + 8, reader.bigEndian, static_cast<int>(reader.Read(entry + 8, 2))};
@@ -137,7 +136,7 @@ std::size_t AddFirstDirectoryEntry(std::string& tiff, std::uint16_t tag, std::ui
 }
 
 void AddTiffOrientation(std::string& tiff, int value) {
-    const std::size_t entry = AddFirstDirectoryEntry(tiff, kOrientationTag, kShortType);
+    const std::size_t entry = AddFirstDirectoryEntry(tiff, kOrientationTag, kTiffShortType);
     const bool bigEndian = tiff.starts_with("MM");
     PutTiffNumber(tiff, entry + 4, 1, 4, bigEndian);
     PutTiffNumber(tiff, entry + 8, static_cast<std::uint32_t>(value), 2, bigEndian);

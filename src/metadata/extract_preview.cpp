@@ -39,7 +39,7 @@ PixelSize RequestedSize(std::int32_t targetWidth, std::int32_t targetHeight, con
 }
 
 void ExtractPreview(const std::string& path, std::int32_t targetWidth, std::int32_t targetHeight,
-                    PictureHolder& picture, PictureMetadata& info) {
+                    PictureHolder& picture, PictureMetadata& info, FileStamp* shown) {
     LogEntry(0, "Begin ExtractPreview");
     LogEntry(0, path);
     info = PictureMetadata{};
@@ -48,6 +48,7 @@ void ExtractPreview(const std::string& path, std::int32_t targetWidth, std::int3
     // already failed on: both cost descriptors or memory inside the toolkit.
     const std::optional<FileStamp> stamp = OrdinaryFile(path);
     if (!stamp || KnownUnreadable(path, *stamp)) return;
+    if (shown) *shown = *stamp;
 
     long lastStatus = 0;
     bool gotBitmap = false;

@@ -125,7 +125,7 @@ std::string RewritePngContainer(std::string_view bytes, std::string_view packet,
         const Chunk& old = layout.xmp->chunk;
         const std::string header(old.data.substr(0, layout.xmp->textStart));
         splices.push_back({old.offset, old.End(), MakeChunk("iTXt", header + std::string(packet))});
-    } else {
+    } else if (!packet.empty()) {
         // Right after IHDR, so that readers stopping at the image data still see it.
         const std::string header = std::string(kXmpKeyword).append(4, '\0');
         splices.push_back({layout.header.End(), layout.header.End(), MakeChunk("iTXt", header + std::string(packet))});

@@ -45,18 +45,30 @@ void ShowQuadrantMenu(HWND hwnd, Quadrant* q, int x, int y) {
     DestroyMenu(menu);
     if (!*alive) return;  // the saver closed while the menu was up
 
+    const PictureMetadata before = q->info;
+    std::int32_t turnedBy = 0;
+    unsigned field = 0;
     if (command >= kNoRanking && command <= kNoRanking + 5) {
         q->info.rating = static_cast<std::int32_t>(command - kNoRanking);
+        field = kRatingField;
     } else if (command == kPrivate) {
         q->info.isPrivate = !q->info.isPrivate;
+        field = kLabelField;
     } else if (command == kRotate90 || command == kRotateMinus90) {
-        std::int32_t degrees = command == kRotate90 ? 90 : 270;
-        q->picture.RotateBy(degrees);
-        q->info.orientation = TurnedOrientation(q->info.orientation, degrees);
+        turnedBy = command == kRotate90 ? 90 : 270;
+        q->picture.RotateBy(turnedBy);
+        q->info.orientation = TurnedOrientation(q->info.orientation, turnedBy);
+        field = kOrientationField;
     } else {
         return;  // dismissed: nothing written, nothing repainted
     }
-    WriteMetadataToFile(q->path, q->info);
+    if (!WriteMetadataToFile(q->path, q->info, field, &q->shown)) {
+        // The quadrant shows what the file holds, not a choice it did not take.
+        q->info = before;
+        if (turnedBy != 0) q->picture.RotateBy(360 - turnedBy);
+        ShowWriteRefused(hwnd, q);
+        return;
+    }
     Rect r{q->left, q->top, q->right, q->bottom};
     InvalidateRect(hwnd, &r, false);
 }

@@ -18,5 +18,7 @@ enum QuadrantCommand : UINT {
 std::int32_t TurnedOrientation(std::int32_t orientation, std::int32_t degrees);
 
 // Modal: returns when the user has chosen or dismissed. A chosen command
-// changes the quadrant, is written into the file and repaints the quadrant.
+// changes the quadrant, is written into the file and repaints the quadrant;
+// one the file does not take leaves the quadrant as it was and shows a
+// notice on it for a few seconds.
 void ShowQuadrantMenu(HWND hwnd, Quadrant* quadrant, int x, int y);

@@ -8,8 +8,6 @@
 namespace {
 
 constexpr std::uint16_t kXmpTag = 700;
-constexpr std::uint16_t kByteType = 1;
-constexpr std::uint16_t kUndefinedType = 7;
 constexpr std::size_t kEntrySize = 12;
 constexpr std::size_t kInlineValueSize = 4;
 
@@ -68,7 +66,7 @@ TiffLayout ReadLayout(std::string_view bytes) {
         const std::size_t entry = layout.directory + 2 + i * kEntrySize;
         if (tiff.Read(entry, 2) != kXmpTag) continue;
         const std::uint32_t type = tiff.Read(entry + 2, 2);
-        if (type != kByteType && type != kUndefinedType) throw ContainerError("TIFF XMP tag of an unexpected type");
+        if (type != kTiffByteType && type != kTiffUndefinedType) throw ContainerError("TIFF XMP tag of an unexpected type");
         XmpEntry xmp{entry, entry + 8, tiff.Read(entry + 4, 4)};
         if (xmp.count > kInlineValueSize) {
             xmp.value = tiff.Read(entry + 8, 4);
@@ -131,8 +129,8 @@ std::string RewriteTiffContainer(std::string_view bytes, std::string_view packet
     }
     if (layout.xmp) {
         StorePacket(out, layout.bigEndian, layout.xmp->entry, packet, layout.xmp);
-    } else {
-        StorePacket(out, layout.bigEndian, AddFirstDirectoryEntry(out, kXmpTag, kByteType), packet, std::nullopt);
+    } else if (!packet.empty()) {
+        StorePacket(out, layout.bigEndian, AddFirstDirectoryEntry(out, kXmpTag, kTiffByteType), packet, std::nullopt);
     }
     return out;
 }

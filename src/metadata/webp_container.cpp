@@ -133,9 +133,11 @@ ContainerMetadata ReadWebPContainer(std::string_view bytes) {
 std::string RewriteWebPContainer(std::string_view bytes, std::string_view packet, int orientation) {
     const WebPLayout layout = Parse(bytes);
     const bool extended = layout.chunks.front().type == "VP8X";
-    std::string out(bytes.substr(0, 12));
-    if (!extended) out += ExtendedHeader(layout);
     const Chunk* xmp = layout.Find("XMP ");
+    // An empty packet leaves a file without one as it is.
+    const bool withPacket = xmp || !packet.empty();
+    std::string out(bytes.substr(0, 12));
+    if (!extended && withPacket) out += ExtendedHeader(layout);
     const Chunk* exif = layout.Find("EXIF");
     const auto where = OrientationOf(exif);
     for (const Chunk& chunk : layout.chunks) {
@@ -145,12 +147,12 @@ std::string RewriteWebPContainer(std::string_view bytes, std::string_view packet
             continue;
         }
         out.append(bytes.substr(chunk.offset, chunk.End() - chunk.offset));
-        if (&chunk == &layout.chunks.front() && extended) out[start + 8] |= static_cast<char>(kXmpFlag);
+        if (&chunk == &layout.chunks.front() && extended && withPacket) out[start + 8] |= static_cast<char>(kXmpFlag);
         if (&chunk == exif && where && orientation != 0)
             SetTiffOrientation(out.data() + start + 8 + TiffStart(exif->data), *where, orientation);
     }
     // Last, as the container wants it: after the image data and the Exif.
-    if (!xmp) out += MakeChunk("XMP ", packet);
+    if (!xmp && withPacket) out += MakeChunk("XMP ", packet);
     if (out.size() - 8 > 0xFFFFFFFF) throw ContainerError("WebP too large for RIFF");
     out.replace(4, 4, LittleEndianBytes(static_cast<std::uint32_t>(out.size() - 8)));
     return out.append(bytes.substr(layout.riffEnd));

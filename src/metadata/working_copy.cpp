@@ -1,159 +1,66 @@
 #include "metadata/working_copy.h"
 
-#include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
-#include <cstring>
-#include <system_error>
-#include <vector>
+#include <utility>
+
+#include "metadata/working_copy_internal.h"
+
+using namespace working_copy_internal;
 
 namespace {
 
-// Inside the private folder. The note names the picture a backup belongs
-// to; it is complete before the backup is, so that a backup that has its
-// name always says where it goes back to.
-constexpr char kNoteName[] = "picture";
-constexpr char kBackupName[] = "backup";
+// Inside the private folder, the backup while it is taken: only a complete
+// one has the backup's name.
 constexpr char kPartialBackupName[] = "backup.partial";
 // The private folder's name, before the XXXXXX mkdtemp fills in.
 constexpr char kFolderPattern[] = ".kaleidra-XXXXXX";
-// Folders the toolkit might make inside the private folder are emptied to
-// this depth at most.
-constexpr int kMaxFolderDepth = 4;
 // Tries at a fresh private folder when a visit takes each one for debris
 // before it is locked.
 constexpr int kFolderAttempts = 8;
-
-[[noreturn]] void Fail(const char* what, int error = errno) {
-    throw std::system_error(error, std::generic_category(), what);
-}
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return fd_; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
 
 void CloseIfOpen(int& fd) {
     if (fd >= 0) close(fd);
     fd = -1;
 }
 
-// Reads at an offset so that whatever else holds the descriptor, and where
-// it has read to, makes no difference.
-ssize_t ReadAt(int fd, char* buffer, std::size_t size, off_t offset) {
-    for (;;) {
-        const ssize_t got = pread(fd, buffer, size, offset);
-        if (got >= 0 || errno != EINTR) return got;
+FileStamp StampOf(const struct stat& status) {
+    return {status.st_dev, status.st_ino, status.st_size, status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
+}
+
+constexpr gid_t kOwnGroup = static_cast<gid_t>(-1);
+
+// Gives what a write makes mode's group access only in group (or in the
+// group it was made with), and others none.
+void LimitAccess(int fd, mode_t mode, gid_t group) {
+    struct stat own;
+    if (fstat(fd, &own) != 0) Fail("fstat");
+    if (group != kOwnGroup && own.st_gid != group && fchown(fd, static_cast<uid_t>(-1), group) != 0) {
+        mode &= ~(S_ISGID | S_IRWXG);
     }
+    if (fchmod(fd, mode & ~S_IRWXO) != 0) Fail("fchmod");
 }
 
-void WriteAt(int fd, const char* data, std::size_t size, off_t offset) {
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t put = pwrite(fd, data + done, size - done, offset + static_cast<off_t>(done));
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            Fail("write");
-        }
-        done += static_cast<std::size_t>(put);
-    }
+// A new file in the private folder, no more readable than the picture
+// whose mode and group are given.
+int CreateInside(int folder, const char* name, mode_t mode, gid_t group) {
+    Descriptor file(openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (file.Get() < 0) Fail("open");
+    LimitAccess(file.Get(), (mode & 0660) | 0600, group);
+    return file.Release();
 }
 
-// Makes to's bytes those of from, in place: to keeps its inode, and with it
-// its owner, group, mode, links and extended attributes.
-void CopyContents(int from, int to) {
-    char buffer[1 << 16];
-    off_t offset = 0;
-    for (;;) {
-        const ssize_t got = ReadAt(from, buffer, sizeof buffer, offset);
-        if (got < 0) Fail("read");
-        if (got == 0) break;
-        WriteAt(to, buffer, static_cast<std::size_t>(got), offset);
-        offset += got;
-    }
-    if (ftruncate(to, offset) != 0) Fail("ftruncate");
-    if (fsync(to) != 0) Fail("fsync");
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
-
-bool SameContents(int one, int other) {
-    struct stat first;
-    struct stat second;
-    if (fstat(one, &first) != 0 || fstat(other, &second) != 0) Fail("fstat");
-    if (first.st_size != second.st_size) return false;
-    char left[1 << 16];
-    char right[1 << 16];
-    for (off_t offset = 0; offset < first.st_size;) {
-        const ssize_t got = ReadAt(one, left, sizeof left, offset);
-        if (got < 0) Fail("read");
-        if (got == 0) return false;  // shrunk while read
-        for (ssize_t matched = 0; matched < got;) {
-            const ssize_t also = ReadAt(other, right + matched, static_cast<std::size_t>(got - matched),
-                                        offset + matched);
-            if (also < 0) Fail("read");
-            if (also == 0) return false;
-            matched += also;
-        }
-        if (std::memcmp(left, right, static_cast<std::size_t>(got)) != 0) return false;
-        offset += got;
-    }
-    return true;
-}
-
-// Writes a small file whole, flushed before anything that relies on it.
-void WriteNote(int folder, const char* name, const std::string& text) {
-    const Descriptor file(openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (file.Get() < 0) Fail("open note");
-    WriteAt(file.Get(), text.data(), text.size(), 0);
-    if (fsync(file.Get()) != 0) Fail("fsync");
-}
-
-// Reads the note naming the picture; empty when there is none or it names
-// nothing in the picture's own folder.
-std::string ReadNote(int folder) {
-    const Descriptor file(openat(folder, kNoteName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (file.Get() < 0) return {};
-    char buffer[NAME_MAX + 2];
-    std::string name;
-    for (ssize_t got; (got = ReadAt(file.Get(), buffer, sizeof buffer, static_cast<off_t>(name.size()))) > 0;) {
-        name.append(buffer, static_cast<std::size_t>(got));
-        if (name.size() > NAME_MAX) return {};
-    }
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
-        name.find('\0') != std::string::npos || IsWriteDebris(name)) {
-        return {};
-    }
-    return name;
-}
-
-// The copy keeps the picture's suffix, in case a handler goes by it; a
-// suffix too long to be one is left off, so the copy's name always fits.
-std::string Suffix(const std::string& name) {
-    const auto dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0 || name.size() - dot > 16) return {};
-    return name.substr(dot);
-}
-
-std::string CopyNameFor(const std::string& pictureName) { return "copy" + Suffix(pictureName); }
 
 bool HasExtendedAttributes(int fd) {
     const ssize_t size = flistxattr(fd, nullptr, 0);
@@ -161,79 +68,25 @@ bool HasExtendedAttributes(int fd) {
     return size > 0;
 }
 
-// Whether name in parent is still the folder held open as folder: a visit
-// may have removed it, and another made a new one of the same name.
-bool StillNamed(int parent, const char* name, int folder) {
-    struct stat named;
-    struct stat held;
-    return fstatat(parent, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && fstat(folder, &held) == 0 &&
-           held.st_nlink > 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino;
-}
-
-// Empties a folder held open, never following a symbolic link out of it.
-void EmptyFolder(int folder, int depth) {
-    const int listing = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listing < 0) return;
-    DIR* dir = fdopendir(listing);
-    if (!dir) {
-        close(listing);
-        return;
+// A write finishes what earlier writes in its folder left undone, and does
+// not start on a picture whose earlier write it could not finish.
+void RefusePending(const std::string& folder, const std::string& name) {
+    for (const PendingWrite& pending : RemoveFolderWriteDebris(folder)) {
+        if (pending.picture == name) Fail("an interrupted write of this picture is still pending", EBUSY);
+        if (pending.picture.empty()) Fail("an interrupted write in the picture's folder cannot be read", EBUSY);
     }
-    std::vector<std::string> names;
-    while (const dirent* entry = readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-            names.emplace_back(entry->d_name);
-        }
-    }
-    closedir(dir);
-    for (const std::string& name : names) {
-        if (unlinkat(folder, name.c_str(), 0) == 0 || (errno != EISDIR && errno != EPERM) || depth == 0) continue;
-        const Descriptor inner(openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (inner.Get() < 0) continue;
-        EmptyFolder(inner.Get(), depth - 1);
-        unlinkat(folder, name.c_str(), AT_REMOVEDIR);
-    }
-}
-
-void RemoveFolder(int parent, const char* name, int folder) {
-    EmptyFolder(folder, kMaxFolderDepth);
-    if (StillNamed(parent, name, folder)) unlinkat(parent, name, AT_REMOVEDIR);
-}
-
-// Undoes a copy-back into the picture that was cut short. Whether the
-// private folder may go: not while it holds the only way back.
-bool UndoCutShortCopyBack(int parent, int folder) {
-    const Descriptor backup(openat(folder, kBackupName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    // Without a complete backup the picture was never touched.
-    if (backup.Get() < 0) return errno == ENOENT;
-    const std::string name = ReadNote(folder);
-    if (name.empty()) return false;
-    const Descriptor picture(
-        openat(parent, name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
-    if (picture.Get() < 0) return errno == ENOENT;  // gone since: nothing to put back
-    struct stat status;
-    if (fstat(picture.Get(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
-    if (SameContents(picture.Get(), backup.Get())) return true;
-    // Cut short only after the copy-back finished.
-    const Descriptor copy(openat(folder, CopyNameFor(name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (copy.Get() >= 0 && SameContents(picture.Get(), copy.Get())) return true;
-    CopyContents(backup.Get(), picture.Get());
-    return true;
 }
 
 }  // namespace
 
-WorkingCopy::WorkingCopy(const std::string& path) {
+WorkingCopy::WorkingCopy(const std::string& path, const FileStamp* shown) {
     char* resolved = realpath(path.c_str(), nullptr);
     if (!resolved) Fail("realpath");
     picturePath_ = resolved;
     std::free(resolved);
-    const auto slash = picturePath_.rfind('/');
-    pictureName_ = picturePath_.substr(slash + 1);
-    const std::string folder = slash == 0 ? "/" : picturePath_.substr(0, slash);
-
-    // A write finishes what earlier writes in its folder left undone.
-    RemoveFolderWriteDebris(folder);
+    pictureName_ = picturePath_.substr(picturePath_.rfind('/') + 1);
+    const std::string folder = FolderOf(picturePath_);
+    RefusePending(folder, pictureName_);
 
     picture_ = open(picturePath_.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
     if (picture_ < 0) Fail("open");
@@ -243,36 +96,10 @@ WorkingCopy::WorkingCopy(const std::string& path) {
         // Whoever took every write permission away meant the picture to stay
         // as it is, even for a saver that runs with the power to override that.
         if ((taken_.st_mode & 0222) == 0) Fail("read-only picture", EACCES);
-        parent_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (parent_ < 0) Fail("open folder");
-
-        // A visit may take the new folder for a dead write's in the moment
-        // before it is locked; the link count tells, once the lock is held.
-        for (int attempt = 0; folderLock_ < 0; ++attempt) {
-            if (attempt == kFolderAttempts) Fail("private folder", EAGAIN);
-            std::string name = (slash == 0 ? std::string() : folder) + "/" + kFolderPattern;
-            if (!mkdtemp(name.data())) Fail("mkdtemp");
-            folderPath_ = name;
-            folderName_ = name.substr(name.rfind('/') + 1);
-            Descriptor candidate(
-                openat(parent_, folderName_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (candidate.Get() < 0) {
-                if (errno == ENOENT) continue;
-                const int error = errno;
-                unlinkat(parent_, folderName_.c_str(), AT_REMOVEDIR);
-                Fail("open private folder", error);
-            }
-            while (flock(candidate.Get(), LOCK_EX) != 0) {
-                if (errno != EINTR) Fail("flock");
-            }
-            if (StillNamed(parent_, folderName_.c_str(), candidate.Get())) folderLock_ = candidate.Release();
-        }
-
-        copyName_ = CopyNameFor(pictureName_);
-        copyPath_ = folderPath_ + "/" + copyName_;
-        const Descriptor copy(
-            openat(folderLock_, copyName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-        if (copy.Get() < 0) Fail("open copy");
+        // Another program may have moved another file over the name.
+        if (shown && StampOf(taken_) != *shown) Fail("the picture changed since it was shown", ESTALE);
+        MakePrivateFolder(folder);
+        const Descriptor copy(CreateInside(folderLock_, copyName_.c_str(), taken_.st_mode, taken_.st_gid));
         CopyContents(picture_, copy.Get());
     } catch (...) {
         Discard();
@@ -280,7 +107,81 @@ WorkingCopy::WorkingCopy(const std::string& path) {
     }
 }
 
+WorkingCopy WorkingCopy::ForNewFile(const std::string& path, mode_t mode) { return WorkingCopy(path, mode, NewFile{}); }
+
+WorkingCopy::WorkingCopy(const std::string& path, mode_t mode, NewFile) : newFileMode_(mode & 07777) {
+    const auto slash = path.rfind('/');
+    pictureName_ = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (!IsEntryName(pictureName_)) Fail("not a file name", EINVAL);
+    const std::string given = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    char* resolved = realpath(given.c_str(), nullptr);
+    if (!resolved) Fail("realpath");
+    const std::string folder = resolved;
+    std::free(resolved);
+    picturePath_ = (folder == "/" ? "" : folder) + "/" + pictureName_;
+    RefusePending(folder, pictureName_);
+    try {
+        MakePrivateFolder(folder);
+        struct stat existing;
+        if (fstatat(parent_, pictureName_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) Fail("file exists", EEXIST);
+        if (errno != ENOENT) Fail("stat");
+        // In the group a file made in the folder gets.
+        const Descriptor copy(CreateInside(folderLock_, copyName_.c_str(), *newFileMode_, kOwnGroup));
+    } catch (...) {
+        Discard();
+        throw;
+    }
+}
+
+WorkingCopy::WorkingCopy(WorkingCopy&& other) noexcept
+    : picturePath_(std::move(other.picturePath_)),
+      pictureName_(std::move(other.pictureName_)),
+      folderPath_(std::move(other.folderPath_)),
+      folderName_(std::move(other.folderName_)),
+      copyName_(std::move(other.copyName_)),
+      copyPath_(std::move(other.copyPath_)),
+      picture_(std::exchange(other.picture_, -1)),
+      parent_(std::exchange(other.parent_, -1)),
+      folderLock_(std::exchange(other.folderLock_, -1)),
+      taken_(other.taken_),
+      backupNeeded_(std::exchange(other.backupNeeded_, false)),
+      newFileMode_(other.newFileMode_) {}
+
 WorkingCopy::~WorkingCopy() { Discard(); }
+
+void WorkingCopy::MakePrivateFolder(const std::string& folder) {
+    parent_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parent_ < 0) Fail("open folder");
+    struct stat parent;
+    if (fstat(parent_, &parent) != 0) Fail("fstat");
+
+    // A visit may take the new folder for a dead write's in the moment
+    // before it is locked; the link count tells, once the lock is held.
+    for (int attempt = 0; folderLock_ < 0; ++attempt) {
+        if (attempt == kFolderAttempts) Fail("private folder", EAGAIN);
+        std::string name = (folder == "/" ? std::string() : folder) + "/" + kFolderPattern;
+        if (!mkdtemp(name.data())) Fail("mkdtemp");
+        folderPath_ = name;
+        folderName_ = name.substr(name.rfind('/') + 1);
+        Descriptor candidate(openat(parent_, folderName_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (candidate.Get() < 0) {
+            if (errno == ENOENT) continue;
+            const int error = errno;
+            unlinkat(parent_, folderName_.c_str(), AT_REMOVEDIR);
+            Fail("open private folder", error);
+        }
+        while (flock(candidate.Get(), LOCK_EX) != 0) {
+            if (errno != EINTR) Fail("flock");
+        }
+        if (StillNamed(parent_, folderName_.c_str(), candidate.Get())) folderLock_ = candidate.Release();
+    }
+    // Open to whom the picture's folder lets in, so that whoever else may
+    // write the picture can finish or undo what this write leaves.
+    LimitAccess(folderLock_, (parent.st_mode & (S_ISGID | S_IRWXG)) | S_IRWXU, parent.st_gid);
+
+    copyName_ = CopyNameFor(pictureName_);
+    copyPath_ = folderPath_ + "/" + copyName_;
+}
 
 void WorkingCopy::Discard() noexcept {
     if (folderLock_ >= 0 && !backupNeeded_) RemoveFolder(parent_, folderName_.c_str(), folderLock_);
@@ -297,6 +198,10 @@ void WorkingCopy::ReplaceOriginal() {
     if (fstat(copy.Get(), &copied) != 0) Fail("fstat");
     if (!S_ISREG(copied.st_mode)) Fail("copy not a regular file", EINVAL);
     if (fsync(copy.Get()) != 0) Fail("fsync");
+    if (newFileMode_) {
+        PlaceNewFile(copy.Get());
+        return;
+    }
 
     // The copy holds the picture as it was when copied; a change made since
     // by someone else would be lost.
@@ -304,8 +209,7 @@ void WorkingCopy::ReplaceOriginal() {
     struct stat named;
     if (fstat(picture_, &now) != 0) Fail("fstat");
     if (fstatat(parent_, pictureName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) Fail("stat");
-    if (named.st_dev != now.st_dev || named.st_ino != now.st_ino || now.st_size != taken_.st_size ||
-        now.st_mtim.tv_sec != taken_.st_mtim.tv_sec || now.st_mtim.tv_nsec != taken_.st_mtim.tv_nsec) {
+    if (named.st_dev != now.st_dev || named.st_ino != now.st_ino || StampOf(now) != StampOf(taken_)) {
         Fail("picture changed meanwhile", EAGAIN);
     }
 
@@ -325,17 +229,35 @@ void WorkingCopy::ReplaceOriginal() {
     fsync(parent_);
 }
 
+void WorkingCopy::PlaceNewFile(int copy) {
+    if (fchmod(copy, *newFileMode_) != 0) Fail("fchmod");
+    // Never over a file that appeared under the name meanwhile.
+    if (renameat2(folderLock_, copyName_.c_str(), parent_, pictureName_.c_str(), RENAME_NOREPLACE) != 0) {
+        if (errno != EINVAL && errno != ENOSYS) Fail("rename");
+        // A file system that knows no such rename refuses a link the same way.
+        if (linkat(folderLock_, copyName_.c_str(), parent_, pictureName_.c_str(), 0) != 0) Fail("link");
+    }
+    fsync(parent_);
+}
+
 void WorkingCopy::CopyBack(int copy) {
     // From an earlier try that failed before the copy-back began.
     unlinkat(folderLock_, kNoteName, 0);
     unlinkat(folderLock_, kPartialBackupName, 0);
-    WriteNote(folderLock_, kNoteName, pictureName_);
     {
-        const Descriptor partial(openat(folderLock_, kPartialBackupName,
-                                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-        if (partial.Get() < 0) Fail("open backup");
+        const Descriptor note(CreateInside(folderLock_, kNoteName, taken_.st_mode, taken_.st_gid));
+        const std::string text = NoteText(StampOf(taken_), pictureName_);
+        WriteAt(note.Get(), text.data(), text.size(), 0);
+        if (fsync(note.Get()) != 0) Fail("fsync");
+    }
+    {
+        const Descriptor partial(CreateInside(folderLock_, kPartialBackupName, taken_.st_mode, taken_.st_gid));
         CopyContents(picture_, partial.Get());
     }
+    // The backup must be the picture the note stamps.
+    struct stat now;
+    if (fstat(picture_, &now) != 0) Fail("fstat");
+    if (StampOf(now) != StampOf(taken_)) Fail("picture changed meanwhile", EAGAIN);
     if (renameat(folderLock_, kPartialBackupName, folderLock_, kBackupName) != 0) Fail("rename backup");
     if (fsync(folderLock_) != 0) Fail("fsync");
 
@@ -356,42 +278,4 @@ void WorkingCopy::CopyBack(int copy) {
     }
     backupNeeded_ = false;
     unlinkat(folderLock_, kBackupName, 0);
-}
-
-bool IsWriteDebris(std::string_view name) { return name.starts_with(".kaleidra-"); }
-
-void RemoveWriteDebris(const std::string& folder, const std::string& name) {
-    try {
-        if (!IsWriteDebris(name) || name.find('/') != std::string::npos) return;
-        const Descriptor parent(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (parent.Get() < 0) return;
-        struct stat status;
-        if (fstatat(parent.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return;
-        // Older builds left plain copies (and the toolkit's temporaries beside
-        // them); a link of that name goes without being followed.
-        if (!S_ISDIR(status.st_mode)) {
-            unlinkat(parent.Get(), name.c_str(), 0);
-            return;
-        }
-        const Descriptor own(openat(parent.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (own.Get() < 0) return;
-        // Locked by a write still running, here or in another process.
-        if (flock(own.Get(), LOCK_EX | LOCK_NB) != 0) return;
-        if (!StillNamed(parent.Get(), name.c_str(), own.Get())) return;
-        if (!UndoCutShortCopyBack(parent.Get(), own.Get())) return;
-        RemoveFolder(parent.Get(), name.c_str(), own.Get());
-    } catch (...) {
-        // Left for the next visit.
-    }
-}
-
-void RemoveFolderWriteDebris(const std::string& folder) {
-    std::vector<std::string> debris;
-    if (DIR* entries = opendir(folder.c_str())) {
-        while (const dirent* entry = readdir(entries)) {
-            if (IsWriteDebris(entry->d_name)) debris.emplace_back(entry->d_name);
-        }
-        closedir(entries);
-    }
-    for (const std::string& name : debris) RemoveWriteDebris(folder, name);
 }

@@ -17,6 +17,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The rewrite would move bytes that an absolute offset may name: a JPEG
+// whose length would change before data that maker notes (whose offsets are
+// not all known) or an MPF index point at. The file is then left alone and
+// the choice goes elsewhere (a sidecar).
+class ContainerMoveError : public ContainerError {
+public:
+    using ContainerError::ContainerError;
+};
+
 // By content, never by name: phones and messengers mislabel files.
 ContainerFormat SniffContainer(std::string_view bytes);
 
@@ -30,12 +39,13 @@ struct ContainerMetadata {
 ContainerMetadata ReadContainer(ContainerFormat format, std::string_view bytes);
 
 // The file with its XMP packet replaced by packet, or added where it has
-// none, and, when orientation is not 0, its native Exif orientation value
+// none (an empty packet adds nothing), and, when orientation is not 0, its native Exif orientation value
 // set to orientation; JPEG and TIFF gain the tag where they lack it
 // (a JPEG without Exif a block of its own, its resolution the JFIF density),
 // PNG and WebP only have it patched where present. Every other byte of
 // pixels and metadata stays as it was; only the container's own bookkeeping
 // (lengths, checksums, the WebP extended header, a directory copied to hold
 // a new entry) follows. Raises ContainerError, also where the Orientation
-// tag is there but not as the one SHORT viewers read.
+// tag is there but not as the one SHORT viewers read, and ContainerMoveError
+// where the rewrite would move what an absolute offset may name.
 std::string RewriteContainer(ContainerFormat format, std::string_view bytes, std::string_view packet, int orientation);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "metadata/file_check.h"
 #include "metadata/picture_metadata.h"
 
 // Brings the toolkit up on first use; a failure is remembered and not
@@ -23,8 +24,25 @@ void TerminateXmpToolkit();
 // read is passed over.
 void ScanFileForMetadata(const std::string& path, PictureMetadata& info);
 
-// Brings the file's Rating, Label and Orientation in line with info and
-// rewrites the file, even when nothing differs; then the Rating and Label of
-// its sidecar, if it has one, where they differ. Never lets an error out; a
-// write that fails leaves its file as it was, and the other still stands.
-void WriteMetadataToFile(const std::string& path, const PictureMetadata& info);
+// The properties a menu choice sets; a write changes only those it is given.
+enum MetadataField : unsigned {
+    kRatingField = 1,
+    kLabelField = 2,
+    kOrientationField = 4,
+    kAllFields = kRatingField | kLabelField | kOrientationField,
+};
+
+// Sets the chosen fields of info in the file, each where it differs from
+// what the file holds now (every other property is read from the file as it
+// is, never from an earlier read), by editing the packet's text in place:
+// nothing else in the file changes, and with padding room not even its size.
+// The rating and label also go into the picture's sidecar when it has one
+// that reads (it wins over the picture, so it must take them), and into a
+// new sidecar "NAME.EXT.xmp" when the picture cannot take them without
+// moving data that offsets point at. With shown, the write first checks that
+// the file under path is still the one shown and refuses otherwise; on
+// success shown becomes the file's new stamp.
+// True when the choice is saved; false, with the files as they were and the
+// reason in the log (naming the file), when it is refused. Never raises.
+bool WriteMetadataToFile(const std::string& path, const PictureMetadata& info, unsigned fields = kAllFields,
+                         FileStamp* shown = nullptr);

@@ -183,6 +183,28 @@ std::string XmpMeta::Serialize(std::uint32_t options, std::uint32_t padding) con
     return packet;
 }
 
+std::vector<XmpNode> XmpMeta::Nodes() const {
+    const ToolkitCall call;
+    using Text = std::unique_ptr<_XmpString, decltype(&xmp_string_free)>;
+    const auto newText = [] {
+        Text text(xmp_string_new(), xmp_string_free);
+        Require(text != nullptr, "xmp_string_new");
+        return text;
+    };
+    const Text schema = newText(), path = newText(), value = newText();
+    const std::unique_ptr<_XmpIterator, decltype(&xmp_iterator_free)> iterator(
+        xmp_iterator_new(meta_, nullptr, nullptr, XMP_ITER_PROPERTIES), xmp_iterator_free);
+    Require(iterator != nullptr, "xmp_iterator_new");
+    std::vector<XmpNode> nodes;
+    std::uint32_t options = 0;
+    while (Answer(xmp_iterator_next(iterator.get(), schema.get(), path.get(), value.get(), &options),
+                  "xmp_iterator_next")) {
+        nodes.push_back({xmp_string_cstr(schema.get()), xmp_string_cstr(path.get()), xmp_string_cstr(value.get()),
+                         options});
+    }
+    return nodes;
+}
+
 namespace {
 
 bool StartsWithGzip(const std::string& path) {

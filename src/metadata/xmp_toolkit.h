@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class XmpToolkitError : public std::runtime_error {
 public:
@@ -24,6 +25,17 @@ private:
 // exempi brings them up and down as one.
 bool StartXmpToolkit();
 void StopXmpToolkit();
+
+// One node of the property tree as the toolkit walks it: a schema (empty
+// path), a property, an array item, a structure field or a qualifier.
+struct XmpNode {
+    std::string schema;  // namespace URI of the top-level property
+    std::string path;    // from the schema, e.g. "dc:title[1]/?xml:lang"
+    std::string value;
+    std::uint32_t options = 0;  // XMP_PROP_* bits; kXmpSchemaNode for a schema
+};
+// exempi's headers test for this bit but do not define it.
+constexpr std::uint32_t kXmpSchemaNode = 0x80000000u;
 
 class XmpMeta {
 public:
@@ -47,6 +59,8 @@ public:
     // The same for a file of its own (a sidecar): no padding, which only
     // serves edits in place inside a picture, and the wrapper only if asked.
     std::string SerializeAlone(bool wrapped) const;
+    // Every node, depth first in the toolkit's order, qualifiers included.
+    std::vector<XmpNode> Nodes() const;
 
     XmpPtr Handle() const { return meta_; }
 

@@ -11,16 +11,10 @@
 
 namespace {
 
-const std::string kPacket =
-    "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>"
-    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
-    "<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"4\"/>"
-    "</rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>";
-
 class JpegTiffContainerTest : public PictureFileTest {
 protected:
     // The file rewritten through the containers into a sibling file.
-    std::string Rewritten(const std::string& path, const std::string& packet = kPacket) {
+    std::string Rewritten(const std::string& path, const std::string& packet = kRatingPacket) {
         const std::string bytes = ReadWhole(path);
         const std::string out = PathOf("rewritten-" + std::filesystem::path(path).filename().string());
         WriteWhole(out, RewriteContainer(SniffContainer(bytes), bytes, packet, 8));
@@ -51,7 +45,7 @@ protected:
     }
 
     void ExpectOnlyPacketAndOrientationChanged(const std::string& before, const std::string& after,
-                                               const std::string& packet = kPacket) {
+                                               const std::string& packet = kRatingPacket) {
         EXPECT_EQ(UntouchedMetadata(after), UntouchedMetadata(before));
         EXPECT_EQ(ExifValue(after, "XMP-xmp:Rating"), "4");
         EXPECT_EQ(ExifValue(after, "IFD0:Orientation"), "8");
@@ -98,8 +92,8 @@ TEST_F(JpegTiffContainerTest, JpegWithoutExifGainsABlockHoldingTheOrientation) {
 }
 
 TEST_F(JpegTiffContainerTest, TiffPacketIsReplacedInPlaceOrMovedWhenLarger) {
-    const std::string larger = std::string(kPacket).insert(kPacket.find("<?xpacket end"), 4000, ' ');
-    for (const std::string& packet : {kPacket, larger}) {
+    const std::string larger = std::string(kRatingPacket).insert(kRatingPacket.find("<?xpacket end"), 4000, ' ');
+    for (const std::string& packet : {kRatingPacket, larger}) {
         SCOPED_TRACE(packet.size());
         const std::string path = MakePicture("xmp.tif", 64, 48);
         // Without an orientation the entry moves to a directory copy.
@@ -158,7 +152,7 @@ TEST(ContainerRefusalTest, BrokenOrUnwritableFilesRaiseContainerError) {
     };
     for (const auto& c : cases) {
         EXPECT_THROW(ReadContainer(c.format, c.bytes), ContainerError) << c.what;
-        EXPECT_THROW(RewriteContainer(c.format, c.bytes, kPacket, 8), ContainerError) << c.what;
+        EXPECT_THROW(RewriteContainer(c.format, c.bytes, kRatingPacket, 8), ContainerError) << c.what;
     }
     EXPECT_EQ(ReadContainer(ContainerFormat::Tiff, tiff).packet, std::string(64, 'x'));  // the cases' control
     const std::string jpeg = jpegStart + "\xFF\xDA"s;
@@ -178,8 +172,8 @@ TEST(ContainerRefusalTest, ExifDirectoryRunningPastItsBlockIsNotLookedInto) {
     for (const std::string& exif : exifBlocks) {
         const std::string jpeg = "\xFF\xD8"s + exif + next + "\xFF\xDA"s;
         EXPECT_EQ(ReadContainer(ContainerFormat::Jpeg, jpeg).exifOrientation, 0);
-        EXPECT_NE(RewriteContainer(ContainerFormat::Jpeg, jpeg, kPacket, 0).find(next), std::string::npos);
-        EXPECT_THROW(RewriteContainer(ContainerFormat::Jpeg, jpeg, kPacket, 8), ContainerError);
+        EXPECT_NE(RewriteContainer(ContainerFormat::Jpeg, jpeg, kRatingPacket, 0).find(next), std::string::npos);
+        EXPECT_THROW(RewriteContainer(ContainerFormat::Jpeg, jpeg, kRatingPacket, 8), ContainerError);
     }
 }
 
@@ -193,12 +187,48 @@ TEST(ContainerRefusalTest, OrientationNotGainedWhereItCannotBeOrFitsNowhere) {
         return "\xFF\xD8\xFF\xE1"s + static_cast<char>(length >> 8) + static_cast<char>(length & 0xFF) +
                "Exif\0\0"s + tiff + "\xFF\xDA"s;
     };
-    EXPECT_THROW(RewriteContainer(ContainerFormat::Tiff, longTag, kPacket, 8), ContainerError);
-    EXPECT_THROW(RewriteContainer(ContainerFormat::Jpeg, exif(longTag), kPacket, 8), ContainerError);
+    EXPECT_THROW(RewriteContainer(ContainerFormat::Tiff, longTag, kRatingPacket, 8), ContainerError);
+    EXPECT_THROW(RewriteContainer(ContainerFormat::Jpeg, exif(longTag), kRatingPacket, 8), ContainerError);
     // An Exif block whose directory copy would not fit in its segment.
     const std::string empty = "MM\0*\0\0\0\x08\0\0\0\0\0\0"s;
-    EXPECT_THROW(RewriteContainer(ContainerFormat::Jpeg, exif(empty + std::string(65500, '\0')), kPacket, 8),
+    EXPECT_THROW(RewriteContainer(ContainerFormat::Jpeg, exif(empty + std::string(65500, '\0')), kRatingPacket, 8),
                  ContainerError);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace std::string_literals;
+
+std::string Segment(const std::string& marker, const std::string& payload) {
+    const std::size_t length = 2 + payload.size();
+    return marker + static_cast<char>(length >> 8) + static_cast<char>(length & 0xFF) + payload;
+}
+
+TEST(ContainerMoveTest, LengthChangesOnlyWhereNoOffsetNamesWhatFollows) {
+    // IFD0 with an orientation, pointing at an Exif IFD that holds a maker note.
+    const std::string makerNote = Segment(
+        "\xFF\xE1"s, "Exif\0\0MM\0*\0\0\0\x08\0\x02\x01\x12\0\x03\0\0\0\x01\0\x01\0\0"
+                     "\x87\x69\0\x04\0\0\0\x01\0\0\0\x26\0\0\0\0\0\x01\x92\x7C\0\x07\0\0\0\x04SONY\0\0\0\0"s);
+    const std::string plainExif = Segment("\xFF\xE1"s, "Exif\0\0MM\0*\0\0\0\x08\0\0\0\0\0\0"s);
+    const std::string mpf = Segment("\xFF\xE2"s, "MPF\0MM\0*\0\0\0\x08\0\0\0\0\0\0"s);
+    const std::string xmp = Segment("\xFF\xE1"s, "http://ns.adobe.com/xap/1.0/\0"s + kRatingPacket);
+    const std::string scan = "\xFF\xDA"s;
+    const std::string longer = kRatingPacket + " ";
+    EXPECT_THROW(RewriteContainer(ContainerFormat::Jpeg, "\xFF\xD8"s + makerNote + scan, kRatingPacket, 0),
+                 ContainerMoveError);
+    EXPECT_THROW(RewriteContainer(ContainerFormat::Jpeg, "\xFF\xD8"s + makerNote + xmp + scan, longer, 0),
+                 ContainerMoveError);
+    EXPECT_NO_THROW(RewriteContainer(ContainerFormat::Jpeg, "\xFF\xD8"s + makerNote + xmp + scan, kRatingPacket, 6));
+    // A turn alone, without a packet to add, patches the value in place.
+    EXPECT_EQ(RewriteContainer(ContainerFormat::Jpeg, "\xFF\xD8"s + makerNote + scan, "", 6).size(),
+              2 + makerNote.size() + scan.size());
+    // MPF offsets count from the index itself: growth before it moves the
+    // index and its images together, growth after it does not.
+    EXPECT_NO_THROW(RewriteContainer(ContainerFormat::Jpeg, "\xFF\xD8"s + plainExif + mpf + scan, kRatingPacket, 8));
+    EXPECT_THROW(RewriteContainer(ContainerFormat::Jpeg, "\xFF\xD8"s + plainExif + mpf + xmp + scan, longer, 0),
+                 ContainerMoveError);
 }
 
 }  // namespace

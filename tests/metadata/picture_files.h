@@ -7,7 +7,10 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include "platform/store_test_support.h"
@@ -17,6 +20,13 @@ inline std::string ShellQuote(const std::string& text) {
     for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
+
+// A small packet that rates a picture 4, as containers carry it.
+inline const std::string kRatingPacket =
+    "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>"
+    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+    "<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"4\"/>"
+    "</rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>";
 
 // Runs a shell command; its standard output without the last line break.
 inline std::string Shell(const std::string& command, int* status = nullptr) {
@@ -52,6 +62,42 @@ inline std::string PngClaiming(std::uint32_t width, std::uint32_t height) {
     chunk("IDAT", std::string("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9));
     chunk("IEND", "");
     return png;
+}
+
+// Every tag exiftool finds, unknown ones too, one "[group] name : value"
+// line each, without what describes the file rather than its contents.
+inline std::set<std::string> Tags(const std::string& path) {
+    std::set<std::string> tags;
+    std::istringstream lines(Shell("exiftool -a -G1 -s -u --System:all --ExifTool:all " + ShellQuote(path) + " 2>/dev/null"));
+    for (std::string line; std::getline(lines, line);) tags.insert(line);
+    return tags;
+}
+
+// The tag names of lines present on one side only.
+inline std::set<std::string> ChangedTags(const std::set<std::string>& before, const std::set<std::string>& after) {
+    std::set<std::string> names;
+    const auto add = [&names](const std::set<std::string>& from, const std::set<std::string>& other) {
+        for (const std::string& line : from) {
+            if (other.count(line)) continue;
+            std::istringstream words(line.substr(line.find(']') + 1));
+            std::string name;
+            words >> name;
+            names.insert(name);
+        }
+    };
+    add(before, after);
+    add(after, before);
+    return names;
+}
+
+// A real camera file from the packages of test fixtures that
+// scripts/fetch-fixtures fetches ($KALEIDRA_FIXTURES, else the checkout's
+// .fixtures); empty when it is not there.
+inline std::string Fixture(const std::string& relative) {
+    const char* folder = std::getenv("KALEIDRA_FIXTURES");
+    if (!folder) folder = KALEIDRA_FIXTURES_DIR;
+    const std::filesystem::path path = std::filesystem::path(folder) / relative;
+    return std::filesystem::exists(path) ? path.string() : std::string();
 }
 
 struct FileIdentity {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 #include "metadata/quadrant_menu.h"
 #include "metadata/xmp_metadata.h"
@@ -34,6 +35,7 @@ protected:
         q.left = 100, q.top = 50, q.right = 500, q.bottom = 350;
         q.path = file.string();
         q.editable = true;
+        q.shown = *OrdinaryFile(q.path);
     }
     void TearDown() override {
         headless::OnMenu(nullptr);
@@ -151,6 +153,25 @@ TEST_F(QuadrantMenuTest, DismissedMenuLeavesTheFileUntouched) {
     EXPECT_EQ(fs::last_write_time(file), before);
     EXPECT_EQ(ReadWhole(file), bytes);
     EXPECT_EQ(q.info.rating, 0);
+}
+
+// Another program moved a picture over the shown one's name while the menu
+// was up: the choice was meant for the shown one and goes nowhere.
+TEST_F(QuadrantMenuTest, AChoiceForAPictureReplacedMeanwhileIsRefusedAndTheQuadrantSaysSo) {
+    const fs::path other = WorkDir() / "other.jpg";
+    ASSERT_EQ(std::system(("convert -size 64x48 xc:navy '" + other.string() + "'").c_str()), 0);
+    const std::string otherBytes = ReadWhole(other);
+    q.info = {.orientation = 6, .isPrivate = true};
+    headless::OnMenu([&](const std::vector<MenuItem>&, Point) {
+        fs::rename(other, file);
+        return static_cast<UINT>(kNoRanking + 3);
+    });
+    ValidateRect(hwnd, nullptr);
+    ShowQuadrantMenu(hwnd, &q, 10, 20);
+    EXPECT_EQ(ReadWhole(file), otherBytes);
+    EXPECT_EQ(std::tuple(q.info.rating, q.info.orientation, q.info.isPrivate), std::tuple(0, 6, true));
+    EXPECT_NE(q.refusedNoticeUntil, 0u);
+    EXPECT_TRUE(Repainted());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <tuple>
 
+#include "diag/debug_log.h"
 #include "metadata/picture_files.h"
 #include "metadata/xmp_metadata.h"
 
@@ -127,6 +128,27 @@ TEST_F(SidecarTest, SidecarThatIsNoUsableXmpIsPassedOverAndLeftByteForByte) {
         EXPECT_EQ(Identify(sidecar), before) << text;
         EXPECT_EQ(ExifValue(path, "XMP-xmp:Rating"), std::to_string(rating)) << text;
     }
+}
+
+// The sidecar wins at the next read: a choice it cannot take is no choice
+// saved, and the picture does not take it alone either.
+TEST_F(SidecarTest, ASidecarThatCannotBeWrittenRefusesTheWholeWriteAndTheLogNamesIt) {
+    const std::string picture = MakePicture("locked.jpg", 32, 24);
+    const std::string sidecar = PathOf("locked.jpg.xmp");
+    Exiftool(sidecar, "-XMP-xmp:Rating=1");
+    ASSERT_EQ(chmod(sidecar.c_str(), 0444), 0);
+    const FileIdentity pictureBefore = Identify(picture);
+    const FileIdentity sidecarBefore = Identify(sidecar);
+    OpenDebugLog();
+    EXPECT_FALSE(WriteMetadataToFile(picture, {.rating = 3}, kRatingField));
+    CloseDebugLog();
+    EXPECT_EQ(Identify(picture), pictureBefore);
+    EXPECT_EQ(Identify(sidecar), sidecarBefore);
+    std::string log;
+    for (const auto& entry : std::filesystem::directory_iterator(WorkDir())) {
+        if (entry.path().filename().string().starts_with("VeltraneSSDebug")) log += ReadWhole(entry.path());
+    }
+    EXPECT_NE(log.find("WriteMetadataToFile left " + sidecar + " as it was"), std::string::npos) << log;
 }
 
 }  // namespace
