@@ -17,6 +17,7 @@ constexpr int kBandTextPoints = 8;
 constexpr COLORREF kMenuFrameColour = 0x00FFFF;  // yellow
 constexpr int kStarWidth = 11;
 constexpr int kStarHeight = 10;
+constexpr int kNoticeScale = 3;
 constexpr int kStarPitch = 20;
 
 // Ratings a file can hold are 0 to 5; anything else shows no stars at all.
@@ -67,21 +68,22 @@ void PaintBand(HDC dc, const Quadrant& q, int width, int height) {
     if (linesOfMetadata >= 2 && !q.path.empty()) DrawTextLine(dc, DisplayPath(q.path), x, y - 1, kBandTextPoints);
 }
 
-// A star struck through, twice the size of the rating's, just above them:
+// A star struck through, larger than the rating's, just above them:
 // the choice just made in the menu was not saved.
 void PaintRefusedNotice(HDC dc, const Quadrant& q, int width, int height) {
     const int cx = q.left + width / 2;
     const int bottom = q.top + height - 14;  // above the row of the rating's stars
-    const Rect star{cx - kStarWidth, bottom - 2 * kStarHeight, cx + kStarWidth, bottom};
+    const Rect star{cx - kNoticeScale * kStarWidth / 2, bottom - kNoticeScale * kStarHeight,
+                    cx + kNoticeScale * kStarWidth / 2, bottom};
     if (starImage && starImage->HasPicture()) {
         starImage->DrawInto(dc, star.left, star.top, star.right, star.bottom);
     } else {
-        DrawTextLine(dc, "*", star.left + kStarWidth / 2, star.top, kBandTextPoints);
+        DrawTextLine(dc, "*", star.left + kStarWidth, star.top, kBandTextPoints * kNoticeScale / 2);
     }
     cairo_t* cr = DcCairo(dc);
     cairo_save(cr);
     cairo_set_source_rgb(cr, 0.9, 0.1, 0.1);
-    cairo_set_line_width(cr, 2.5);
+    cairo_set_line_width(cr, 3.5);
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
     cairo_move_to(cr, star.left - 3, star.bottom + 2);
     cairo_line_to(cr, star.right + 3, star.top - 2);

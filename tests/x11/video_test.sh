@@ -10,7 +10,7 @@ mkdir -p "$media/More"
 clip() {
   local size=$1
   shift
-  ffmpeg -v error -y -f lavfi -i "testsrc=size=$size:rate=25" -f lavfi -i sine=frequency=440 -t 1.5 "$@"
+  ffmpeg -v error -y -f lavfi -i "testsrc=size=$size:rate=25" -f lavfi -i sine=frequency=440 -t 3 "$@"
 }
 # Neither size is the 320 x 240 that a clip of unknown size would take.
 clip 1280x720 -c:v mpeg4 -c:a mp2 "$media/clip1.avi"
@@ -18,8 +18,9 @@ clip 352x288 -c:v mpeg1video -c:a mp2 -f mpeg "$media/clip2.mpg"
 clip 1280x720 -c:v wmv2 -c:a wmav2 -f asf "$media/clip3.wmv"
 # 4:3, so that no picture passes for a wide clip.
 for i in $(seq 1 12); do convert -size 800x600 "xc:rgb(20,$((60 + i * 10)),200)" "$media/More/still$i.png"; done
-# Five seconds between ticks: the clips end well before the tick that replaces them.
-write_settings "$media" ImagesPerScreen=4 Timer=5 'Mute Video=1' DebugOutput=1
+# Twelve seconds between ticks: the clips, three seconds long, have time to
+# show a frame on a busy machine and end well before the tick that replaces them.
+write_settings "$media" ImagesPerScreen=4 Timer=12 'Mute Video=1' DebugOutput=1
 
 cells=("0 0" "960 0" "0 540" "960 540")
 
@@ -34,32 +35,42 @@ pixels() {
   convert "$shot" -format "$format" info:
 }
 
-# What the 960 x 540 quadrant at $2,$3 of shot $1 shows: "wide" for a 1280 x
-# 720 clip at 75 %, filling it (16:9), "cif" for a 352 x 288 clip as it is
-# at +304,+126 (11:9), else "other". Placed at the 320 x 240 of a clip of
-# unknown size, either would show within 640 x 480 at +160,+30. The frame's
-# left columns are black; its top and bottom rows and right column are lit.
-shown() {
-  local x=$2 y=$3 p
-  mapfile -t p < <(pixels "$1" "$((x + 430)) $((y + 2))" "$((x + 430)) $((y + 537))" "$((x + 955)) $((y + 270))" \
+# The nine points of the 960 x 540 quadrant at $1,$2 that tell what it shows.
+cell_points() {
+  local x=$1 y=$2
+  printf '%s\n' "$((x + 430)) $((y + 2))" "$((x + 430)) $((y + 537))" "$((x + 955)) $((y + 270))" \
     "$((x + 460)) $((y + 124))" "$((x + 460)) $((y + 129))" "$((x + 460)) $((y + 410))" \
-    "$((x + 460)) $((y + 416))" "$((x + 652)) $((y + 270))" "$((x + 660)) $((y + 270))")
+    "$((x + 460)) $((y + 416))" "$((x + 652)) $((y + 270))" "$((x + 660)) $((y + 270))"
+}
+
+# What a quadrant shows, from the colours of its nine points ($1 to $9):
+# "wide" for a 1280 x 720 clip at 75 %, filling it (16:9), "cif" for a 352
+# x 288 clip as it is at +304,+126 (11:9), else "other". Placed at the 320 x
+# 240 of a clip of unknown size, either would show within 640 x 480 at
+# +160,+30. The frame's left columns are black; its top and bottom rows and
+# right column are lit.
+shown() {
   local dark=0,0,0
-  if [ "${p[0]}" != $dark ] && [ "${p[1]}" != $dark ] && [ "${p[2]}" != $dark ]; then
+  if [ "$1" != $dark ] && [ "$2" != $dark ] && [ "$3" != $dark ]; then
     echo wide
-  elif [ "${p[3]}" = $dark ] && [ "${p[4]}" != $dark ] && [ "${p[5]}" != $dark ] && [ "${p[6]}" = $dark ] &&
-    [ "${p[7]}" != $dark ] && [ "${p[8]}" = $dark ]; then
+  elif [ "$4" = $dark ] && [ "$5" != $dark ] && [ "$6" != $dark ] && [ "$7" = $dark ] &&
+    [ "$8" != $dark ] && [ "$9" = $dark ]; then
     echo cif
   else
     echo other
   fi
 }
 
-# The sorted list of clips shown in shot $1, e.g. "cif wide wide".
+# The sorted list of clips shown in shot $1, e.g. "cif wide wide", read
+# with one decode of the shot so that a busy machine still samples often.
 clips_shown() {
-  local cell
+  local cell points=() p i
   for cell in "${cells[@]}"; do
-    shown "$1" $cell
+    mapfile -t -O "${#points[@]}" points < <(cell_points $cell)
+  done
+  mapfile -t p < <(pixels "$1" "${points[@]}")
+  for i in 0 9 18 27; do
+    shown "${p[@]:$i:9}"
   done | grep -v other | sort | tr '\n' ' '
 }
 
@@ -94,7 +105,7 @@ done
 # A clip has ended when its frames stop changing (the test pattern moves on
 # every frame); until the next tick replaces it, it shows its last frame
 # where it played, never a black quadrant.
-deadline=$(($(now_ms) + 15000))
+deadline=$(($(now_ms) + 20000))
 until shot ended && ended=$(clips_shown "$scratch/ended.png") && [ "$ended" = "cif wide wide " ] &&
   shot ended-again && [ "$(compare -metric AE "$scratch/ended.png" "$scratch/ended-again.png" null: 2>&1)" = 0 ]; do
   [ "$(now_ms)" -lt "$deadline" ] || break
