@@ -9,13 +9,7 @@
 #include <string>
 #include <string_view>
 
-// The TIFF field types the readers and writers meet.
-inline constexpr std::uint16_t kTiffByteType = 1;
-inline constexpr std::uint16_t kTiffShortType = 3;
-inline constexpr std::uint16_t kTiffLongType = 4;
-inline constexpr std::uint16_t kTiffRationalType = 5;
-inline constexpr std::uint16_t kTiffUndefinedType = 7;
-inline constexpr std::uint16_t kTiffIfdType = 13;
+#include "metadata/tiff_structure.h"
 
 struct TiffOrientation {
     std::size_t offset = 0;  // of the 16-bit value, from the start of the TIFF structure

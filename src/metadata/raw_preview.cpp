@@ -1,14 +1,14 @@
 #include "metadata/raw_preview.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <optional>
 #include <vector>
 
 #include "metadata/picture_decoder.h"
+#include "metadata/tiff_structure.h"
 #include "metadata/vips_image_ref.h"
+#include "metadata/xmp_container.h"
 
 namespace {
 
@@ -30,38 +30,6 @@ std::int64_t PicturePixels(const VipsImage* image) {
     return pixels <= kMaxPicturePixels ? pixels : 0;
 }
 
-// A TIFF structure read by position through a descriptor, hostile as any
-// file the walk finds: every read is checked, every count bounded.
-class TiffReader {
-public:
-    explicit TiffReader(int descriptor) : descriptor_(descriptor) {}
-
-    bool Bytes(std::int64_t at, void* into, std::size_t size) const {
-        return at >= 0 && pread(descriptor_, into, size, at) == static_cast<ssize_t>(size);
-    }
-    // An unsigned number of size bytes; bigEndian overrides the file's order.
-    std::optional<std::uint32_t> Number(std::int64_t at, int size, std::optional<bool> bigEndian = {}) const {
-        unsigned char bytes[4];
-        if (!Bytes(at, bytes, static_cast<std::size_t>(size))) return std::nullopt;
-        std::uint32_t value = 0;
-        const bool big = bigEndian.value_or(bigEndian_);
-        for (int i = 0; i < size; ++i) value = value << 8 | bytes[big ? i : size - 1 - i];
-        return value;
-    }
-    // The first directory's offset; nullopt when this is no classic TIFF.
-    std::optional<std::uint32_t> Start() {
-        char order[2];
-        if (!Bytes(0, order, 2) || order[0] != order[1] || (order[0] != 'I' && order[0] != 'M')) return std::nullopt;
-        bigEndian_ = order[0] == 'M';
-        if (Number(2, 2) != 42u) return std::nullopt;
-        return Number(4, 4);
-    }
-
-private:
-    int descriptor_;
-    bool bigEndian_ = false;
-};
-
 struct Directory {
     std::uint32_t jpegOffset = 0;
     std::uint32_t jpegLength = 0;
@@ -69,44 +37,58 @@ struct Directory {
     std::uint32_t next = 0;
 };
 
-std::optional<Directory> ReadDirectory(const TiffReader& tiff, std::uint32_t at) {
-    const std::optional<std::uint32_t> entries = tiff.Number(at, 2);
-    if (!entries || *entries > kMaxEntries) return std::nullopt;
-    Directory directory;
-    for (std::uint32_t i = 0; i < *entries; ++i) {
-        const std::int64_t entry = at + 2 + std::int64_t{12} * i;
-        const auto tag = tiff.Number(entry, 2);
-        const auto type = tiff.Number(entry + 2, 2);
-        const auto count = tiff.Number(entry + 4, 4);
-        if (!tag || !type || !count) return std::nullopt;
-        const int size = *type == 3 ? 2 : 4;  // SHORT, or LONG and IFD
-        if (*tag == kJpegOffsetTag || *tag == kJpegLengthTag) {
-            const std::uint32_t value = tiff.Number(entry + 8, size).value_or(0);
-            (*tag == kJpegOffsetTag ? directory.jpegOffset : directory.jpegLength) = value;
-        } else if (*tag == kSubIfdsTag && size == 4) {
-            const std::uint32_t n = std::min<std::uint32_t>(*count, kMaxSubIfds);
-            const std::int64_t values = *count <= 1 ? entry + 8 : tiff.Number(entry + 8, 4).value_or(0);
-            for (std::uint32_t k = 0; k < n; ++k)
-                if (const auto offset = tiff.Number(values + 4 * k, 4)) directory.subIfds.push_back(*offset);
+// Read leniently: a directory whose entries all lie within the file counts,
+// whatever its link or value offsets say; one claiming more entries than any
+// camera writes does not.
+std::optional<Directory> ReadDirectory(const TiffStructure& tiff, std::uint32_t at) {
+    try {
+        if (tiff.Number(at, 2) > kMaxEntries) return std::nullopt;
+        const std::size_t size = tiff.DirectorySize(at);
+        if (!tiff.Within(at, size - 4)) return std::nullopt;
+        Directory directory;
+        for (const TiffEntry& entry : tiff.EntriesWithin(at)) {
+            const int width = entry.type == kTiffShortType ? 2 : 4;  // or LONG and IFD
+            if (entry.tag == kJpegOffsetTag || entry.tag == kJpegLengthTag) {
+                (entry.tag == kJpegOffsetTag ? directory.jpegOffset : directory.jpegLength) =
+                    tiff.Number(entry.at + 8, width);
+            } else if (entry.tag == kSubIfdsTag && width == 4) {
+                const std::uint32_t n = std::min<std::uint32_t>(entry.count, kMaxSubIfds);
+                const std::uint64_t values = entry.count <= 1 ? entry.at + 8 : tiff.Number(entry.at + 8, 4);
+                for (std::uint32_t k = 0; k < n; ++k) {
+                    if (tiff.Within(values + 4 * k, 4)) directory.subIfds.push_back(tiff.Number(values + 4 * k, 4));
+                }
+            }
         }
+        if (tiff.Within(at + size - 4, 4)) directory.next = tiff.NextDirectory(at);
+        return directory;
+    } catch (const ContainerError&) {
+        return std::nullopt;
     }
-    directory.next = tiff.Number(at + 2 + std::int64_t{12} * *entries, 4).value_or(0);
-    return directory;
+}
+
+// Big-endian, as JPEG numbers are, whatever the TIFF structure's order.
+std::optional<std::uint32_t> JpegNumber(const TiffStructure& tiff, std::uint64_t at) {
+    if (!tiff.Within(at, 2)) return std::nullopt;
+    unsigned char bytes[2];
+    tiff.Read(at, sizeof bytes, bytes);
+    return std::uint32_t{bytes[0]} << 8 | bytes[1];
 }
 
 // The pixels of the JPEG stream at offset, from its frame header.
-std::int64_t JpegPixels(const TiffReader& tiff, std::int64_t offset, std::int64_t length) {
+std::int64_t JpegPixels(const TiffStructure& tiff, std::int64_t offset, std::int64_t length) {
     const std::int64_t end = offset + length;
-    if (tiff.Number(offset, 2, true) != 0xFFD8u) return 0;
+    if (JpegNumber(tiff, offset) != 0xFFD8u) return 0;
     std::int64_t at = offset + 2;
     for (int segment = 0; segment < kMaxJpegSegments && at + 4 <= end; ++segment) {
         unsigned char marker[4];
-        if (!tiff.Bytes(at, marker, sizeof marker) || marker[0] != 0xFF) return 0;
+        if (!tiff.Within(at, sizeof marker)) return 0;
+        tiff.Read(at, sizeof marker, marker);
+        if (marker[0] != 0xFF) return 0;
         const int type = marker[1];
         const bool frame = type >= 0xC0 && type <= 0xCF && type != 0xC4 && type != 0xC8 && type != 0xCC;
         if (frame) {
-            const auto height = tiff.Number(at + 5, 2, true);
-            const auto width = tiff.Number(at + 7, 2, true);
+            const auto height = JpegNumber(tiff, at + 5);
+            const auto width = JpegNumber(tiff, at + 7);
             return height && width ? std::int64_t{*width} * *height : 0;
         }
         if (type == 0xDA || type == 0xD9) return 0;  // image data before any frame header
@@ -123,21 +105,26 @@ struct EmbeddedJpeg {
 // The largest JPEG stream that the first directories, or their SubIFDs,
 // point at.
 EmbeddedJpeg LargestEmbeddedJpeg(int descriptor) {
-    TiffReader tiff(descriptor);
     EmbeddedJpeg largest;
-    std::optional<std::uint32_t> at = tiff.Start();
-    for (int chained = 0; at && *at != 0 && chained < kMaxChain; ++chained) {
-        const std::optional<Directory> directory = ReadDirectory(tiff, *at);
-        if (!directory) break;
-        std::vector<Directory> found{*directory};
-        for (const std::uint32_t sub : directory->subIfds)
-            if (const auto child = ReadDirectory(tiff, sub)) found.push_back(*child);
-        for (const Directory& d : found) {
-            if (d.jpegOffset == 0 || d.jpegLength == 0) continue;
-            const std::int64_t pixels = JpegPixels(tiff, d.jpegOffset, d.jpegLength);
-            if (pixels > largest.pixels && pixels <= kMaxPicturePixels) largest = {d.jpegOffset, pixels};
+    try {
+        const TiffStructure tiff = TiffStructure::OfFile(descriptor);
+        std::uint32_t at = tiff.FirstDirectory();
+        for (int chained = 0; at != 0 && chained < kMaxChain; ++chained) {
+            const std::optional<Directory> directory = ReadDirectory(tiff, at);
+            if (!directory) break;
+            std::vector<Directory> found{*directory};
+            for (const std::uint32_t sub : directory->subIfds)
+                if (const auto child = ReadDirectory(tiff, sub)) found.push_back(*child);
+            for (const Directory& d : found) {
+                if (d.jpegOffset == 0 || d.jpegLength == 0) continue;
+                const std::int64_t pixels = JpegPixels(tiff, d.jpegOffset, d.jpegLength);
+                if (pixels > largest.pixels && pixels <= kMaxPicturePixels) largest = {d.jpegOffset, pixels};
+            }
+            at = directory->next;
         }
-        at = directory->next;
+    } catch (const ContainerError&) {
+        // No classic TIFF, or a file that shrank while read: what was found
+        // before stands.
     }
     return largest;
 }

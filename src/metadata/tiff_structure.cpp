@@ -1,7 +1,12 @@
 #include "metadata/tiff_structure.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <limits>
 #include <set>
 #include <utility>
 
@@ -10,7 +15,6 @@
 
 namespace {
 
-constexpr std::size_t kHeaderSize = 8;
 constexpr std::uint16_t kMakerNoteTag = 0x927C;
 constexpr std::uint16_t kExifDirectoryTag = 0x8769;
 // Tags whose values are offsets of further directories.
@@ -19,8 +23,6 @@ constexpr std::array<std::uint16_t, 4> kDirectoryTags = {kExifDirectoryTag, 0x88
 // old-style JPEG or Exif thumbnail.
 constexpr std::array<std::pair<std::uint16_t, std::uint16_t>, 3> kDataTags = {
     std::pair{0x0111, 0x0117}, std::pair{0x0144, 0x0145}, std::pair{0x0201, 0x0202}};
-// A file that names more is hostile; no camera or scanner writes so many.
-constexpr std::size_t kMostDirectories = 4096;
 
 // Bytes per value of each type TIFF defines, by type number.
 std::size_t TypeSize(std::uint16_t type) {
@@ -57,9 +59,6 @@ std::string DiffersOutside(std::string_view before, std::string_view after, Rang
 std::string FirstDirectoryDifference(const TiffStructure& before, const TiffStructure& after, bool xmpMayChange) {
     const std::vector<TiffEntry> old = before.Entries(before.FirstDirectory());
     const std::vector<TiffEntry> now = after.Entries(after.FirstDirectory());
-    const auto had = [&old](std::uint16_t tag) {
-        return std::any_of(old.begin(), old.end(), [tag](const TiffEntry& entry) { return entry.tag == tag; });
-    };
     std::size_t next = 0;
     for (const TiffEntry& entry : now) {
         const std::string tag = std::to_string(entry.tag);
@@ -75,7 +74,7 @@ std::string FirstDirectoryDifference(const TiffStructure& before, const TiffStru
                          : oldBytes != newBytes) {
                 return "IFD0 entry " + tag + " changed";
             }
-        } else if (had(entry.tag)) {
+        } else if (FindTiffEntry(old, entry.tag)) {
             return "IFD0 entry " + tag + " moved";
         } else if (xmp ? entry.type != kTiffByteType && entry.type != kTiffUndefinedType
                        : entry.tag != kTiffOrientationTag || entry.type != kTiffShortType || entry.count != 1) {
@@ -93,14 +92,10 @@ std::string FirstDirectoryDifference(const TiffStructure& before, const TiffStru
 // before has it; raises where before's own data cannot be read.
 std::string DataDifference(const TiffStructure& before, std::string_view after, const std::vector<TiffEntry>& entries) {
     for (const auto& [offsetTag, lengthTag] : kDataTags) {
-        const auto find = [&entries](std::uint16_t tag) {
-            return std::find_if(entries.begin(), entries.end(),
-                                [tag](const TiffEntry& entry) { return entry.tag == tag; });
-        };
-        const auto offsets = find(offsetTag);
-        const auto lengths = find(lengthTag);
-        if (offsets == entries.end() && lengths == entries.end()) continue;
-        if (offsets == entries.end() || lengths == entries.end()) {
+        const std::optional<TiffEntry> offsets = FindTiffEntry(entries, offsetTag);
+        const std::optional<TiffEntry> lengths = FindTiffEntry(entries, lengthTag);
+        if (!offsets && !lengths) continue;
+        if (!offsets || !lengths) {
             throw ContainerError("TIFF data offsets without lengths, or lengths without offsets");
         }
         const std::vector<std::uint32_t> starts = before.Numbers(*offsets);
@@ -108,9 +103,7 @@ std::string DataDifference(const TiffStructure& before, std::string_view after, 
         if (starts.size() != sizes.size()) throw ContainerError("TIFF data offsets and lengths do not pair");
         for (std::size_t i = 0; i < starts.size(); ++i) {
             const std::string_view file = before.Bytes();
-            if (starts[i] > file.size() || file.size() - starts[i] < sizes[i]) {
-                throw ContainerError("TIFF data lies past the file's end");
-            }
+            if (!before.Within(starts[i], sizes[i])) throw ContainerError("TIFF data lies past the file's end");
             if (after.size() < starts[i] || after.substr(starts[i], sizes[i]) != file.substr(starts[i], sizes[i])) {
                 return "data of tag " + std::to_string(offsetTag) + " changed";
             }
@@ -121,36 +114,57 @@ std::string DataDifference(const TiffStructure& before, std::string_view after, 
 
 }  // namespace
 
-TiffStructure::TiffStructure(std::string_view bytes) : bytes_(bytes) {
-    if (bytes.starts_with("MM")) {
-        bigEndian_ = true;
-    } else if (!bytes.starts_with("II")) {
-        throw ContainerError("no TIFF header");
+TiffStructure::TiffStructure(std::string_view bytes) : TiffStructure(bytes, -1, bytes.size()) {}
+
+TiffStructure TiffStructure::OfFile(int descriptor) {
+    struct stat status {};
+    if (fstat(descriptor, &status) != 0 || status.st_size < 0) throw ContainerError("TIFF file cannot be measured");
+    return TiffStructure({}, descriptor, static_cast<std::uint64_t>(status.st_size));
+}
+
+TiffStructure::TiffStructure(std::string_view bytes, int descriptor, std::uint64_t size)
+    : bytes_(bytes), descriptor_(descriptor), size_(size) {
+    char order[2];
+    if (!Within(0, sizeof order)) throw ContainerError("no TIFF header");
+    Read(0, sizeof order, order);
+    if (order[0] != order[1] || (order[0] != 'M' && order[0] != 'I')) throw ContainerError("no TIFF header");
+    bigEndian_ = order[0] == 'M';
+    const std::uint32_t version = Number(2, 2);
+    if (version == 43) throw ContainerError("BigTIFF structures are not read");
+    if (version != 42) throw ContainerError("no classic TIFF header");
+}
+
+void TiffStructure::Require(std::uint64_t at, std::uint64_t size) const {
+    if (!Within(at, size)) throw ContainerError("TIFF structure points past its end");
+}
+
+void TiffStructure::Read(std::uint64_t at, std::size_t size, void* into) const {
+    Require(at, size);
+    if (descriptor_ < 0) {
+        std::memcpy(into, bytes_.data() + at, size);
+    } else if (at > std::numeric_limits<off_t>::max() ||
+               pread(descriptor_, into, size, static_cast<off_t>(at)) != static_cast<ssize_t>(size)) {
+        // The file shrank since it was measured.
+        throw ContainerError("TIFF file cut short while read");
     }
-    if (Number(2, 2) != 42) throw ContainerError("no classic TIFF header");
 }
 
-void TiffStructure::Require(std::size_t at, std::size_t size) const {
-    if (at > bytes_.size() || size > bytes_.size() - at) throw ContainerError("TIFF structure points past its end");
-}
-
-std::uint32_t TiffStructure::Number(std::size_t at, int size) const {
-    Require(at, static_cast<std::size_t>(size));
+std::uint32_t TiffStructure::Number(std::uint64_t at, int size) const {
+    if (size < 1 || size > 4) throw ContainerError("TIFF number of an unexpected width");
+    unsigned char bytes[4];
+    Read(at, static_cast<std::size_t>(size), bytes);
     std::uint32_t value = 0;
-    for (int i = 0; i < size; ++i) {
-        const std::size_t place = static_cast<std::size_t>(bigEndian_ ? i : size - 1 - i);
-        value = value << 8 | static_cast<std::uint8_t>(bytes_[at + place]);
-    }
+    for (int i = 0; i < size; ++i) value = value << 8 | bytes[bigEndian_ ? i : size - 1 - i];
     return value;
 }
 
 std::vector<TiffEntry> TiffStructure::EntriesWithin(std::size_t directory) const {
-    if (directory < kHeaderSize) throw ContainerError("TIFF directory overlaps its header");
+    if (directory < kTiffHeaderSize) throw ContainerError("TIFF directory overlaps its header");
     const std::size_t count = Number(directory, 2);
     std::vector<TiffEntry> entries;
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t at = directory + 2 + i * kTiffEntrySize;
-        if (at > bytes_.size() || bytes_.size() - at < kTiffEntrySize) break;
+        if (!Within(at, kTiffEntrySize)) break;
         entries.push_back({at, static_cast<std::uint16_t>(Number(at, 2)), static_cast<std::uint16_t>(Number(at + 2, 2)),
                            Number(at + 4, 4)});
     }
@@ -196,6 +210,12 @@ std::vector<std::uint32_t> TiffStructure::Numbers(const TiffEntry& entry) const 
     return numbers;
 }
 
+std::optional<TiffEntry> FindTiffEntry(const std::vector<TiffEntry>& entries, std::uint16_t tag) {
+    const auto found =
+        std::find_if(entries.begin(), entries.end(), [tag](const TiffEntry& entry) { return entry.tag == tag; });
+    return found == entries.end() ? std::nullopt : std::optional(*found);
+}
+
 bool ExifHasMakerNote(std::string_view tiff) {
     // Read as leniently as any reader would: a maker note missed here could
     // be moved from under offsets that name it.
@@ -231,9 +251,7 @@ std::string_view ExifThumbnail(std::string_view tiff) {
     }
     if (offset.empty() && length.empty()) return {};
     if (offset.size() != 1 || length.size() != 1) throw ContainerError("Exif thumbnail tags malformed");
-    if (offset[0] > tiff.size() || tiff.size() - offset[0] < length[0]) {
-        throw ContainerError("Exif thumbnail lies past its block");
-    }
+    if (!exif.Within(offset[0], length[0])) throw ContainerError("Exif thumbnail lies past its block");
     return tiff.substr(offset[0], length[0]);
 }
 
@@ -260,13 +278,17 @@ std::string TiffFileDifference(std::string_view original, std::string_view copy)
     const std::size_t first = old.FirstDirectory();
     Ranges skipped = {{4, 8}, {first, first + old.DirectorySize(first)}};
     std::vector<std::size_t> pending = {first};
-    std::set<std::size_t> seen;
+    std::set<std::size_t> named = {first};
+    const auto name = [&pending, &named](std::size_t directory) {
+        // A directory named twice is compared once; a loop ends here too,
+        // and one array of offsets named by many directories is queued once.
+        if (directory == 0 || !named.insert(directory).second) return;
+        if (named.size() > kTiffMostDirectories) throw ContainerError("TIFF file names too many directories");
+        pending.push_back(directory);
+    };
     while (!pending.empty()) {
         const std::size_t directory = pending.back();
         pending.pop_back();
-        // A directory named twice is compared once; a loop ends here too.
-        if (!seen.insert(directory).second) continue;
-        if (seen.size() > kMostDirectories) throw ContainerError("TIFF file names too many directories");
         const std::vector<TiffEntry> entries = old.Entries(directory);
         if (directory != first) {
             const std::size_t size = old.DirectorySize(directory);
@@ -276,9 +298,7 @@ std::string TiffFileDifference(std::string_view original, std::string_view copy)
         }
         for (const TiffEntry& entry : entries) {
             if (std::find(kDirectoryTags.begin(), kDirectoryTags.end(), entry.tag) != kDirectoryTags.end()) {
-                for (const std::uint32_t inner : old.Numbers(entry)) {
-                    if (inner != 0) pending.push_back(inner);
-                }
+                for (const std::uint32_t inner : old.Numbers(entry)) name(inner);
             }
             if (directory == first && entry.tag == kTiffXmpTag) {
                 const std::size_t at = old.ValueAt(entry);
@@ -286,7 +306,7 @@ std::string TiffFileDifference(std::string_view original, std::string_view copy)
             }
         }
         if (std::string why = DataDifference(old, copy, entries); !why.empty()) return "the copy's " + why;
-        if (const std::uint32_t next = old.NextDirectory(directory); next != 0) pending.push_back(next);
+        name(old.NextDirectory(directory));
     }
     return DiffersOutside(original, copy, skipped, "the copy");
 }

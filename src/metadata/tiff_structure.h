@@ -1,17 +1,32 @@
-// The directories of a TIFF structure (a TIFF file, an Exif block, an MPF
-// index) read from untrusted bytes: every read is checked against the
-// structure's end, and what cannot be read raises ContainerError.
+// The one reader of TIFF structures (a TIFF file, a camera raw file, an Exif
+// block, an MPF index), all of them untrusted bytes: every offset and count
+// is checked against the structure's end before it is followed, and what
+// cannot be read raises ContainerError. Walks over many directories bound
+// themselves with the limits below, so a loop or a bomb ends them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-constexpr std::uint16_t kTiffOrientationTag = 0x0112;
-constexpr std::uint16_t kTiffXmpTag = 700;
-constexpr std::size_t kTiffEntrySize = 12;
+// The TIFF field types the readers and writers meet.
+inline constexpr std::uint16_t kTiffByteType = 1;
+inline constexpr std::uint16_t kTiffShortType = 3;
+inline constexpr std::uint16_t kTiffLongType = 4;
+inline constexpr std::uint16_t kTiffRationalType = 5;
+inline constexpr std::uint16_t kTiffUndefinedType = 7;
+inline constexpr std::uint16_t kTiffIfdType = 13;
+
+inline constexpr std::uint16_t kTiffOrientationTag = 0x0112;
+inline constexpr std::uint16_t kTiffXmpTag = 700;
+inline constexpr std::size_t kTiffHeaderSize = 8;  // byte order, version, first directory
+inline constexpr std::size_t kTiffEntrySize = 12;
+// A structure that names more directories is hostile; no camera or scanner
+// writes so many.
+inline constexpr std::size_t kTiffMostDirectories = 4096;
 
 struct TiffEntry {
     std::size_t at = 0;  // of the entry's twelve bytes
@@ -24,10 +39,19 @@ class TiffStructure {
 public:
     // Raises where bytes do not start with a classic TIFF header.
     explicit TiffStructure(std::string_view bytes);
+    // The structure read in place through descriptor, for files too large to
+    // hold whole (camera raw files); Bytes() is then empty.
+    static TiffStructure OfFile(int descriptor);
 
     std::string_view Bytes() const { return bytes_; }
+    std::uint64_t Size() const { return size_; }
     bool BigEndian() const { return bigEndian_; }
-    std::uint32_t Number(std::size_t at, int size) const;
+    // Whether size bytes at at lie within the structure.
+    bool Within(std::uint64_t at, std::uint64_t size) const { return at <= size_ && size <= size_ - at; }
+    // size bytes at at, copied to into.
+    void Read(std::uint64_t at, std::size_t size, void* into) const;
+    // An unsigned number of size (1 to 4) bytes in the structure's byte order.
+    std::uint32_t Number(std::uint64_t at, int size) const;
     std::size_t FirstDirectory() const { return Number(4, 4); }
 
     // The directory's entries, its count and next-directory offset included
@@ -47,11 +71,17 @@ public:
     std::vector<std::uint32_t> Numbers(const TiffEntry& entry) const;
 
 private:
-    void Require(std::size_t at, std::size_t size) const;
+    TiffStructure(std::string_view bytes, int descriptor, std::uint64_t size);
+    void Require(std::uint64_t at, std::uint64_t size) const;
 
     std::string_view bytes_;
+    int descriptor_ = -1;
+    std::uint64_t size_ = 0;
     bool bigEndian_ = false;
 };
+
+// The first entry for tag among entries.
+std::optional<TiffEntry> FindTiffEntry(const std::vector<TiffEntry>& entries, std::uint16_t tag);
 
 // Whether an Exif block holds a maker note (in IFD0 or the Exif IFD) as far
 // as any reader could find one; a block no reader can follow holds none.

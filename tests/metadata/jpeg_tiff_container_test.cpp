@@ -4,10 +4,13 @@
 #include "metadata/xmp_container.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <sstream>
 
 #include "metadata/picture_files.h"
+#include "metadata/tiff_structure.h"
 
 namespace {
 
@@ -175,6 +178,29 @@ TEST(ContainerRefusalTest, ExifDirectoryRunningPastItsBlockIsNotLookedInto) {
         EXPECT_NE(RewriteContainer(ContainerFormat::Jpeg, jpeg, kRatingPacket, 0).find(next), std::string::npos);
         EXPECT_THROW(RewriteContainer(ContainerFormat::Jpeg, jpeg, kRatingPacket, 8), ContainerError);
     }
+}
+
+// Camera raw files are read in place through their descriptor, and may be
+// cut short by another program while they are.
+TEST(TiffReaderTest, FileReadsAsMemoryDoesUntilItShrinks) {
+    using namespace std::string_literals;
+    // IFD0 holding an XMP entry whose sixteen bytes lie after the directory.
+    const std::string tiff =
+        "MM\0*\0\0\0\x08\0\x01\x02\xBC\0\x07\0\0\0\x10\0\0\0\x1A\0\0\0\0"s + std::string(16, 'x');
+    const int file = memfd_create("tiff", 0);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(write(file, tiff.data(), tiff.size()), static_cast<ssize_t>(tiff.size()));
+    const TiffStructure read = TiffStructure::OfFile(file);
+    const std::vector<TiffEntry> entries = read.Entries(read.FirstDirectory());
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].tag, kTiffXmpTag);
+    ASSERT_EQ(read.ValueAt(entries[0]), 26u);
+    std::string value(16, '\0');
+    read.Read(26, value.size(), value.data());
+    EXPECT_EQ(value, std::string(16, 'x'));
+    ASSERT_EQ(ftruncate(file, 30), 0);
+    EXPECT_THROW(read.Read(26, value.size(), value.data()), ContainerError);
+    close(file);
 }
 
 TEST(ContainerRefusalTest, OrientationNotGainedWhereItCannotBeOrFitsNowhere) {
