@@ -41,24 +41,28 @@ file_of_colour() {
 
 start_saver /s
 # A fresh server makes the first start slow; saver_test times the start.
-wait_saver_window 5000 >/dev/null || fail "no saver window"
-sleep 6
-import -window root "$scratch/grid.png"
-shown=$(file_of_colour "$(shot_pixel "$scratch/grid.png" 1440 270)")
-[ -n "$shown" ] || fail "no picture at the centre of the top right cell"
-xdotool mousemove 1440 270 click 1
+wait_saver_window 20000 >/dev/null || fail "no saver window"
+# The picture at the centre of the top right cell, once there is one.
+picture_shown() {
+  import -window root "$scratch/grid.png"
+  shown=$(file_of_colour "$(shot_pixel "$scratch/grid.png" 1440 270)")
+}
+# The four cells are filled by the first four ticks.
+wait_until 30000 logged 4 '^0x0 End WM_TIMER$' && wait_until 20000 picture_shown ||
+  fail "no picture at the centre of the top right cell"
 # Keys sent before the menu holds the keyboard would reach the saver.
-for _ in $(seq 50); do
-  [ "$(root_pixel 1450 276)" = "255,255,255" ] && break
-  sleep 0.1
-done
+open_menu 1440 270 20000 || fail "no menu"
 # The first selectable item is " No Ranking": four more steps down reach " ****".
 xdotool key Down Down Down Down Down Return
-sleep 1
-rated=""
-for f in "$pictures"/*.jpg; do
-  [ -n "$(exiftool -s3 -XMP-xmp:Rating "$f")" ] && rated="$rated $(basename "$f")"
-done
+rated_files() {
+  local f
+  rated=""
+  for f in "$pictures"/*.jpg; do
+    [ -n "$(exiftool -s3 -XMP-xmp:Rating "$f")" ] && rated="$rated $(basename "$f")"
+  done
+  [ -n "$rated" ]
+}
+wait_until 20000 rated_files
 [ "$rated" = " $shown" ] && [ "$(exiftool -s3 -XMP-xmp:Rating "$pictures/$shown")" = 4 ] &&
   pass "the clicked picture ($shown) took Rating 4" || fail "clicked $shown, rated:${rated:- none}"
 stop_saver

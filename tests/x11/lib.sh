@@ -46,30 +46,51 @@ start_saver() {
   saver_pid=$!
 }
 
-# Waits up to $1 ms for the full-screen saver window; prints its id.
-wait_saver_window() {
-  local deadline=$(($(now_ms) + $1)) id
-  while [ "$(now_ms)" -lt "$deadline" ]; do
-    id=$(xdotool search --onlyvisible --classname --class WindowsScreenSaverClass 2>/dev/null | head -n1)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.02
+# Runs the command "$2..." until it succeeds; fails once $1 ms have passed.
+# The bound only ends a wait for something that never comes, so it is
+# generous: a busy machine moves the moment the signal comes, not the result.
+wait_until() {
+  local deadline=$(($(now_ms) + $1))
+  shift
+  until "$@"; do
+    [ "$(now_ms)" -lt "$deadline" ] || return 1
+    sleep 0.02 # the polling interval, not a wait for the saver
   done
-  return 1
 }
+
+# The id of the visible full-screen saver window; fails while there is none.
+saver_window() { xdotool search --onlyvisible --classname --class WindowsScreenSaverClass 2>/dev/null | head -n1 | grep .; }
+
+# Waits up to $1 ms for the full-screen saver window; prints its id.
+wait_saver_window() { wait_until "$1" saver_window; }
+
+saver_gone() { ! kill -0 "$saver_pid" 2>/dev/null; }
 
 # Waits up to $1 ms for the saver to end; sets exit_code, or fails to.
 wait_exit() {
-  local deadline=$(($(now_ms) + $1))
-  while [ "$(now_ms)" -lt "$deadline" ]; do
-    if ! kill -0 "$saver_pid" 2>/dev/null; then
-      wait "$saver_pid"
-      exit_code=$?
-      saver_pid=""
-      return 0
-    fi
-    sleep 0.01
-  done
-  return 1
+  wait_until "$1" saver_gone || return 1
+  wait "$saver_pid"
+  exit_code=$?
+  saver_pid=""
+}
+
+# True when the running saver's debug log (DebugOutput=1; the file is renamed
+# when the saver ends) holds at least $1 lines matching the pattern $2.
+logged() {
+  [ "$(cat VeltraneSSDebugSpool*.log 2>/dev/null | grep -ac -- "$2")" -ge "$1" ]
+}
+
+# Waits up to $1 ms for the running saver's first tick, which ends the splash.
+wait_first_tick() { wait_until "$1" logged 1 '^0x0 End WM_TIMER$'; }
+
+# True when the quadrant menu is up at root ($1, $2), where it was opened:
+# its white top left corner lies at the click.
+menu_shown() { [ "$(root_pixel $(($1 + 10)) $(($2 + 6)))" = "255,255,255" ]; }
+
+# Clicks at root ($1, $2) and waits up to $3 ms for the menu there.
+open_menu() {
+  xdotool mousemove "$1" "$2" click 1
+  wait_until "$3" menu_shown "$1" "$2"
 }
 
 still_running() { kill -0 "$saver_pid" 2>/dev/null; }
@@ -77,7 +98,7 @@ still_running() { kill -0 "$saver_pid" 2>/dev/null; }
 stop_saver() {
   [ -n "$saver_pid" ] || return 0
   kill -TERM "$saver_pid" 2>/dev/null
-  wait_exit 3000 || kill -9 "$saver_pid" 2>/dev/null
+  wait_exit 20000 || kill -9 "$saver_pid" 2>/dev/null
   saver_pid=""
 }
 

@@ -11,26 +11,16 @@ export GSETTINGS_BACKEND=memory
 store=$XDG_CONFIG_HOME/kaleidra/registry.ini
 shots=${KALEIDRA_TEST_SHOTS:-$scratch}
 
-# Waits up to $1 ms for a visible window titled exactly $2; prints its id.
-wait_window() {
-  local deadline=$(($(now_ms) + $1)) id
-  while [ "$(now_ms)" -lt "$deadline" ]; do
-    id=$(xdotool search --onlyvisible --name "^$2\$" 2>/dev/null | head -n1)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.05
-  done
-  return 1
-}
+# The id of a visible window titled exactly $1; fails while there is none.
+window_titled() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 | grep .; }
+has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
 
 # Opens the dialog with the given arguments and waits until it has the keyboard.
 open_dialog() {
   start_saver "$@"
-  dialog=$(wait_window 5000 Settings) || { fail "$*: no dialog within 5 s"; stop_saver; return 1; }
-  local deadline=$(($(now_ms) + 2000))
-  while [ "$(xdotool getwindowfocus 2>/dev/null)" != "$dialog" ]; do
-    [ "$(now_ms)" -lt "$deadline" ] || { fail "$*: the dialog did not take the keyboard"; return 0; }
-    sleep 0.05
-  done
+  dialog=$(wait_until 20000 window_titled Settings) || { fail "$*: no dialog"; stop_saver; return 1; }
+  wait_until 20000 has_focus "$dialog" || fail "$*: the dialog did not take the keyboard"
+  return 0
 }
 
 # Ends the dialog with the given keys; checks the exit code.
@@ -38,7 +28,7 @@ end_dialog() {
   local expected=$1
   shift
   xdotool key --delay 50 "$@"
-  if wait_exit 3000; then
+  if wait_exit 20000; then
     [ "$exit_code" -eq "$expected" ] || fail "keys $*: exit code $exit_code, expected $expected"
   else
     fail "keys $* did not end the dialog"
@@ -72,13 +62,15 @@ open_dialog /c && {
   [ $(( (269 * bx * 2 + 4) / 8 )) -eq "$w" ] && [ $(( (265 * by * 2 + 8) / 16 )) -eq "$h" ] ||
     fail "dialog size ${w}x${h} is not 269x265 dialog units"
   read -r x y < <(xwininfo -id "$dialog" | awk '/Absolute upper-left X:/ {x=$4} /Absolute upper-left Y:/ {y=$4} END {print x, y}')
-  sleep 0.3
-  import -window root "$shots/settings-dialog.png"
   # The logo, 125 by 78 pixels, at its template place (7, 7).
   lx=$((x + (7 * bx * 2 + 4) / 8)) ly=$((y + (7 * by * 2 + 8) / 16))
-  convert "$shots/settings-dialog.png" -crop "125x78+$lx+$ly" +repage "$scratch/logo-shown.png"
-  differing=$(compare -metric AE "$scratch/logo-shown.png" "$logo" null: 2>&1)
-  [ "$differing" = "0" ] && pass "dialog ${w}x${h} (base units $bx x $by), logo at its place" ||
+  logo_shown() {
+    import -window root "$shots/settings-dialog.png"
+    convert "$shots/settings-dialog.png" -crop "125x78+$lx+$ly" +repage "$scratch/logo-shown.png"
+    differing=$(compare -metric AE "$scratch/logo-shown.png" "$logo" null: 2>&1)
+    [ "$differing" = "0" ]
+  }
+  wait_until 20000 logo_shown && pass "dialog ${w}x${h} (base units $bx x $by), logo at its place" ||
     fail "logo not at ($lx,$ly): $differing pixels differ"
   end_dialog 1 Return
   settings_hold 'UseRankingForDisplay=1' 'HideFilesLabeledPrivate=1' 'Mute Video=0' 'Play Video=1' \
@@ -118,12 +110,12 @@ seed_store
 mkdir -p "$scratch/pictures/Trip"
 open_dialog /c && {
   xdotool key --delay 50 Tab Tab space
-  if chooser=$(wait_window 5000 "Select Folder"); then
+  if chooser=$(wait_until 20000 window_titled "Select Folder"); then
     xdotool windowfocus --sync "$chooser" key ctrl+l
     xdotool type --delay 20 "$scratch/pictures/Trip"
-    sleep 0.3
     xdotool key Return
-    sleep 0.5
+    chooser_gone() { ! window_titled "Select Folder" >/dev/null; }
+    wait_until 20000 chooser_gone && wait_until 20000 has_focus "$dialog" || fail "the chooser did not close"
     # The focus is back on Browse...; two steps back is OK.
     end_dialog 1 shift+Tab shift+Tab Return
     settings_hold "Path=$scratch/pictures/Trip" && ! grep -q 'QIndex\|Queue' "$store" &&
@@ -138,7 +130,7 @@ open_dialog /c && {
 # running on unseen.
 open_dialog /c && {
   xdotool windowclose "$dialog"
-  wait_exit 3000 && [ "$exit_code" -eq 0 ] && pass "window destroyed from outside: exit 0" ||
+  wait_exit 20000 && [ "$exit_code" -eq 0 ] && pass "window destroyed from outside: exit 0" ||
     { fail "window destroyed from outside: exit ${exit_code:-none}"; stop_saver; }
 }
 
